@@ -1,0 +1,29 @@
+#include "app/app_delegate.h"
+
+namespace brindle {
+
+// Quitting silences every alarm still to come, so Brindle asks first while one lies ahead.
+// Reminders do not count: the question is about ringing.
+bool AppDelegate::applicationShouldTerminate()
+{
+    bool alarmAhead = false;
+    for (auto const& alarm : alarms_) {
+        if (alarm.mode != ringingMode)
+            continue;
+        if (platform_.nowMs() < alarm.at) {
+            alarmAhead = true;
+            break;
+        }
+    }
+    if (!alarmAhead)
+        return true;
+
+    AlertSpec question;
+    question.messageText = "Quit Brindle?";
+    question.informativeText
+        = "Ringing alarms cannot sound while Brindle is quit. Close the window to keep alarms running.";
+    question.buttons = { "Keep running", "Quit" };
+    return platform_.runModalAlert(question) == alertSecondButtonReturn;
+}
+
+} // namespace brindle

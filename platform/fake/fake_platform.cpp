@@ -1,0 +1,287 @@
+#include "platform/fake/fake_platform.h"
+
+#include <algorithm>
+
+namespace brindle::fake {
+
+namespace {
+
+class FakeTimer final : public Timer {
+public:
+    explicit FakeTimer(std::shared_ptr<FakeTimerState> state)
+        : state_(std::move(state))
+    {
+    }
+    ~FakeTimer() override { invalidate(); }
+    void invalidate() override { state_->valid = false; }
+    bool isValid() const override { return state_->valid; }
+
+private:
+    std::shared_ptr<FakeTimerState> state_;
+};
+
+class FakeSoundPlayer final : public SoundPlayer {
+public:
+    explicit FakeSoundPlayer(std::shared_ptr<FakeSound> sound)
+        : sound_(std::move(sound))
+    {
+    }
+    ~FakeSoundPlayer() override { sound_->playing = false; }
+    void play(bool looping) override
+    {
+        sound_->looping = looping;
+        sound_->playing = true;
+    }
+    void stop() override
+    {
+        sound_->playing = false;
+        sound_->stopped = true;
+    }
+
+private:
+    std::shared_ptr<FakeSound> sound_;
+};
+
+class FakeToken final : public ActivityToken {
+public:
+    explicit FakeToken(int& ended)
+        : ended_(ended)
+    {
+    }
+    ~FakeToken() override { ++ended_; }
+
+private:
+    int& ended_;
+};
+
+class FakeWebViewHandle final : public WebView {
+public:
+    explicit FakeWebViewHandle(std::shared_ptr<FakeWebView> view)
+        : view_(std::move(view))
+    {
+    }
+    void load(std::string const& url, int) override { view_->loads.push_back(url); }
+    void reload() override { ++view_->reloads; }
+    void evaluateJavaScript(std::string const& script) override { view_->evaluatedScripts.push_back(script); }
+
+private:
+    std::shared_ptr<FakeWebView> view_;
+};
+
+class FakeWindowHandle final : public Window {
+public:
+    explicit FakeWindowHandle(std::shared_ptr<FakeWindow> window)
+        : window_(std::move(window))
+    {
+    }
+    void makeKeyAndOrderFront() override { ++window_->shows; }
+
+private:
+    std::shared_ptr<FakeWindow> window_;
+};
+
+class FakePanelHandle final : public AlarmPanel {
+public:
+    explicit FakePanelHandle(std::shared_ptr<FakePanel> panel)
+        : panel_(std::move(panel))
+    {
+    }
+    ~FakePanelHandle() override { panel_->open = false; }
+    void close() override { panel_->open = false; }
+
+private:
+    std::shared_ptr<FakePanel> panel_;
+};
+
+std::string parentOf(std::string const& path)
+{
+    auto slash = path.find_last_of('/');
+    return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+} // namespace
+
+FakePlatform::FakePlatform() = default;
+
+bool FakePlatform::fireNextDueTimer(double limitMs)
+{
+    std::shared_ptr<FakeTimerState> next;
+    for (auto const& timer : timers_) {
+        if (!timer->valid || timer->dueMs > limitMs)
+            continue;
+        if (modalDepth_ > 0 && timer->modes == TimerModes::defaultOnly)
+            continue;
+        if (!next || timer->dueMs < next->dueMs || (timer->dueMs == next->dueMs && timer->id < next->id))
+            next = timer;
+    }
+    if (!next)
+        return false;
+    nowMs_ = std::max(nowMs_, next->dueMs);
+    if (next->repeats)
+        next->dueMs = nowMs_ + next->intervalMs;
+    else
+        next->valid = false;
+    auto action = next->action; // the action may drop the last handle to its own timer
+    action();
+    return true;
+}
+
+void FakePlatform::advance(double ms)
+{
+    double target = nowMs_ + ms;
+    while (fireNextDueTimer(target)) { }
+    nowMs_ = std::max(nowMs_, target);
+    std::erase_if(timers_, [](auto const& timer) { return !timer->valid; });
+}
+
+void FakePlatform::runDueTimers()
+{
+    while (fireNextDueTimer(nowMs_)) { }
+}
+
+std::size_t FakePlatform::liveTimerCount() const
+{
+    return std::count_if(timers_.begin(), timers_.end(), [](auto const& timer) { return timer->valid; });
+}
+
+void FakePlatform::deliverCompletions()
+{
+    auto completions = std::move(pendingCompletions);
+    pendingCompletions.clear();
+    for (auto& completion : completions)
+        completion();
+}
+
+std::shared_ptr<FakeSound> FakePlatform::playingSound() const
+{
+    for (auto it = sounds.rbegin(); it != sounds.rend(); ++it) {
+        if ((*it)->playing)
+            return *it;
+    }
+    return nullptr;
+}
+
+std::vector<std::shared_ptr<FakePanel>> FakePlatform::openPanels() const
+{
+    std::vector<std::shared_ptr<FakePanel>> open;
+    std::copy_if(panels.begin(), panels.end(), std::back_inserter(open), [](auto const& p) { return p->open; });
+    return open;
+}
+
+bool FakePlatform::createDirectories(std::string const& path)
+{
+    if (files.contains(path))
+        return false;
+    for (std::string dir = path; dir != "/"; dir = parentOf(dir)) {
+        if (files.contains(dir))
+            return false;
+        directories.insert(dir);
+    }
+    return true;
+}
+
+std::optional<std::string> FakePlatform::readFile(std::string const& path)
+{
+    if (failingReads.contains(path))
+        return std::nullopt;
+    auto it = files.find(path);
+    if (it == files.end())
+        return std::nullopt;
+    return it->second;
+}
+
+bool FakePlatform::writeFileAtomically(std::string const& path, std::string_view bytes)
+{
+    if (failAllWrites || failingWrites.contains(path) || !directories.contains(parentOf(path))
+        || directories.contains(path))
+        return false;
+    files[path] = std::string(bytes);
+    ++writeCount;
+    return true;
+}
+
+std::unique_ptr<Timer> FakePlatform::scheduleTimer(double seconds, bool repeats, TimerModes modes,
+    std::function<void()> action)
+{
+    auto state = std::make_shared<FakeTimerState>();
+    state->id = nextTimerId_++;
+    state->intervalMs = seconds * 1000.0;
+    state->dueMs = nowMs_ + state->intervalMs;
+    state->repeats = repeats;
+    state->modes = modes;
+    state->action = std::move(action);
+    timers_.push_back(state);
+    return std::make_unique<FakeTimer>(state);
+}
+
+void FakePlatform::requestNotificationAuthorization(std::function<void(bool granted)> completion)
+{
+    ++authorizationRequests;
+    pendingCompletions.push_back([this, completion = std::move(completion)] { completion(authorizationGranted); });
+}
+
+void FakePlatform::getNotificationStatus(std::function<void(NotificationStatus)> completion)
+{
+    pendingCompletions.push_back([this, completion = std::move(completion)] { completion(notificationStatus); });
+}
+
+std::unique_ptr<ActivityToken> FakePlatform::beginActivity(std::uint64_t options, std::string const& reason)
+{
+    ++activitiesBegun;
+    lastActivityOptions = options;
+    lastActivityReason = reason;
+    return std::make_unique<FakeToken>(activitiesEnded);
+}
+
+std::optional<std::string> FakePlatform::resourcePath(std::string const& name, std::string const& extension)
+{
+    if (extension != "wav" || !resources.contains(name))
+        return std::nullopt;
+    return "/resources/" + name + "." + extension;
+}
+
+std::unique_ptr<SoundPlayer> FakePlatform::createSoundPlayer(std::string const& path)
+{
+    if (undecodable.contains(path))
+        return nullptr;
+    auto sound = std::make_shared<FakeSound>();
+    sound->path = path;
+    sounds.push_back(sound);
+    return std::make_unique<FakeSoundPlayer>(sound);
+}
+
+std::unique_ptr<WebView> FakePlatform::createWebView(WebViewConfig config)
+{
+    auto view = std::make_shared<FakeWebView>();
+    view->config = std::move(config);
+    webViews.push_back(view);
+    return std::make_unique<FakeWebViewHandle>(view);
+}
+
+std::unique_ptr<Window> FakePlatform::createMainWindow(WindowSpec const& spec, WebView&)
+{
+    auto window = std::make_shared<FakeWindow>();
+    window->spec = spec;
+    windows.push_back(window);
+    return std::make_unique<FakeWindowHandle>(window);
+}
+
+std::unique_ptr<AlarmPanel> FakePlatform::showAlarmPanel(PanelSpec const& spec)
+{
+    auto panel = std::make_shared<FakePanel>();
+    panel->spec = spec;
+    panels.push_back(panel);
+    return std::make_unique<FakePanelHandle>(panel);
+}
+
+int FakePlatform::runModalAlert(AlertSpec const& alert)
+{
+    alerts.push_back(alert);
+    ++modalDepth_;
+    int answer = answerAlert ? answerAlert(alert) : alertFirstButtonReturn;
+    --modalDepth_;
+    runDueTimers();
+    return answer;
+}
+
+} // namespace brindle::fake

@@ -1,0 +1,148 @@
+#pragma once
+
+// A platform for tests: a clock the test sets, timers the test runs by advancing that clock,
+// files in memory that can be made to fail, and a record of every window, panel, sound,
+// notification, script and address that Brindle asked for.
+
+#include "platform/platform.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace brindle::fake {
+
+struct FakeTimerState {
+    std::uint64_t id = 0;
+    double dueMs = 0;
+    double intervalMs = 0;
+    bool repeats = false;
+    TimerModes modes = TimerModes::common;
+    bool valid = true;
+    std::function<void()> action;
+};
+
+struct FakeSound {
+    std::string path;
+    bool looping = false;
+    bool playing = false;
+    bool stopped = false;
+};
+
+struct FakePanel {
+    PanelSpec spec;
+    bool open = true;
+};
+
+struct FakeWebView {
+    WebViewConfig config;
+    std::vector<std::string> loads; // addresses, in order
+    int reloads = 0;
+    std::vector<std::string> evaluatedScripts;
+};
+
+struct FakeWindow {
+    WindowSpec spec;
+    int shows = 0;
+};
+
+class FakePlatform final : public Platform {
+public:
+    FakePlatform();
+
+    // The clock. advance() moves it forward and runs every timer that falls due on the way,
+    // in time order, the way the main loop would.
+    void setNow(double ms) { nowMs_ = ms; }
+    void advance(double ms);
+    // Runs the timers that are due at the current time without moving the clock.
+    void runDueTimers();
+    std::size_t liveTimerCount() const;
+
+    // Files. Every path is kept in memory; a path in failingWrites cannot be written and a
+    // path in failingReads cannot be read.
+    std::map<std::string, std::string> files;
+    std::set<std::string> directories;
+    std::set<std::string> failingWrites;
+    std::set<std::string> failingReads;
+    bool failAllWrites = false;
+    std::optional<std::string> dataDirectory = "/home/test/.local/share";
+    std::optional<std::string> configDirectory = "/home/test/.config";
+    int writeCount = 0;
+
+    // Notifications and their permission.
+    std::vector<Notification> notifications;
+    NotificationStatus notificationStatus = NotificationStatus::authorized;
+    bool authorizationGranted = true;
+    int authorizationRequests = 0;
+    // Completions are held until the test delivers them, since the real ones arrive later.
+    std::vector<std::function<void()>> pendingCompletions;
+    void deliverCompletions();
+
+    // Activity.
+    int activitiesBegun = 0;
+    int activitiesEnded = 0;
+    std::uint64_t lastActivityOptions = 0;
+    std::string lastActivityReason;
+    int liveActivities() const { return activitiesBegun - activitiesEnded; }
+
+    // Sounds. Resources are found for the names in `resources`; a path in `undecodable`
+    // cannot be loaded.
+    std::set<std::string> resources { "bell", "chime", "digital" };
+    std::set<std::string> undecodable;
+    std::vector<std::shared_ptr<FakeSound>> sounds;
+    std::shared_ptr<FakeSound> playingSound() const;
+
+    // Windows, panels, menus, dialogs and the desktop.
+    std::optional<MainMenu> mainMenu;
+    std::vector<std::shared_ptr<FakeWebView>> webViews;
+    std::vector<std::shared_ptr<FakeWindow>> windows;
+    std::vector<std::shared_ptr<FakePanel>> panels;
+    std::vector<std::shared_ptr<FakePanel>> openPanels() const;
+    int activations = 0;
+    std::vector<std::string> openedURLs;
+    std::vector<AlertSpec> alerts;
+    // Answers a modal alert. It runs while the alert is up, so it may advance the clock; timers
+    // that fire only in the default mode wait until it returns. Without it the first button wins.
+    std::function<int(AlertSpec const&)> answerAlert;
+    bool modalAlertShowing() const { return modalDepth_ > 0; }
+    std::function<void()> wakeAction;
+
+    // Platform.
+    double nowMs() override { return nowMs_; }
+    std::optional<std::string> userDataDirectory() override { return dataDirectory; }
+    std::optional<std::string> userConfigDirectory() override { return configDirectory; }
+    bool createDirectories(std::string const& path) override;
+    std::optional<std::string> readFile(std::string const& path) override;
+    bool writeFileAtomically(std::string const& path, std::string_view bytes) override;
+    std::unique_ptr<Timer> scheduleTimer(double seconds, bool repeats, TimerModes modes,
+        std::function<void()> action) override;
+    void observeWake(std::function<void()> action) override { wakeAction = std::move(action); }
+    void postNotification(Notification const& notification) override { notifications.push_back(notification); }
+    void requestNotificationAuthorization(std::function<void(bool granted)> completion) override;
+    void getNotificationStatus(std::function<void(NotificationStatus)> completion) override;
+    std::unique_ptr<ActivityToken> beginActivity(std::uint64_t options, std::string const& reason) override;
+    std::optional<std::string> resourcePath(std::string const& name, std::string const& extension) override;
+    std::unique_ptr<SoundPlayer> createSoundPlayer(std::string const& path) override;
+    void installMainMenu(MainMenu const& menu) override { mainMenu = menu; }
+    std::unique_ptr<WebView> createWebView(WebViewConfig config) override;
+    std::unique_ptr<Window> createMainWindow(WindowSpec const& spec, WebView& content) override;
+    std::unique_ptr<AlarmPanel> showAlarmPanel(PanelSpec const& spec) override;
+    void activateApplication() override { ++activations; }
+    int runModalAlert(AlertSpec const& alert) override;
+    void openURL(std::string const& url) override { openedURLs.push_back(url); }
+
+private:
+    bool fireNextDueTimer(double limitMs);
+
+    double nowMs_ = 1'765'000'000'000.0;
+    std::uint64_t nextTimerId_ = 1;
+    std::vector<std::shared_ptr<FakeTimerState>> timers_;
+    int modalDepth_ = 0;
+};
+
+} // namespace brindle::fake

@@ -1,0 +1,240 @@
+#pragma once
+
+// The one boundary between Brindle's decisions and the desktop it runs on. Nothing declared here
+// names a toolkit type: the Linux implementation lives in platform/linux/, and platform/fake/
+// records what was asked of it so that every decision can be tested without a display.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brindle {
+
+// A scheduled callback on the main loop. Destroying it cancels it, as does invalidate().
+class Timer {
+public:
+    virtual ~Timer() = default;
+    virtual void invalidate() = 0;
+    virtual bool isValid() const = 0;
+};
+
+// Which main-loop states a timer fires in. A default-only timer waits while a modal dialog is up
+// and fires as soon as the dialog has closed; a common timer fires regardless.
+enum class TimerModes {
+    common,
+    defaultOnly,
+};
+
+// One sound file loaded for playback. The player is single-use: play() starts it, stop() ends it
+// at once; a looping player starts again at the end of the file until stopped.
+class SoundPlayer {
+public:
+    virtual ~SoundPlayer() = default;
+    virtual void play(bool looping) = 0;
+    virtual void stop() = 0;
+};
+
+class WebView {
+public:
+    virtual ~WebView() = default;
+    // Loads the address in the main frame; a load that has not answered within the time-out fails.
+    virtual void load(std::string const& url, int timeoutSeconds) = 0;
+    // Reloads whatever the view last loaded (used after the web process went away).
+    virtual void reload() = 0;
+    // Runs the script in the page's own world of the main frame; the result is ignored.
+    virtual void evaluateJavaScript(std::string const& script) = 0;
+};
+
+class Window {
+public:
+    virtual ~Window() = default;
+    // Shows the window in front and gives it the keyboard focus.
+    virtual void makeKeyAndOrderFront() = 0;
+};
+
+class AlarmPanel {
+public:
+    virtual ~AlarmPanel() = default;
+    virtual void close() = 0;
+};
+
+// Held while Brindle promises to deliver alarms; destroying it ends the assertion.
+class ActivityToken {
+public:
+    virtual ~ActivityToken() = default;
+};
+
+// One message from the page, as the trusted relay in Brindle's own script world saw it: the
+// frame that posted it, that frame's origin, and the envelope as JSON text.
+struct ScriptMessage {
+    bool isMainFrame = false;
+    std::string protocol; // without the colon, e.g. "https"
+    std::string host;
+    std::string body;
+};
+
+// The parts of a navigation target that the navigation policy reads. The platform parses the
+// address; `scheme` and `host` are absent when the address has none.
+struct NavigationUrl {
+    std::string text;
+    std::optional<std::string> scheme;
+    std::optional<std::string> host;
+    std::string path;
+};
+
+enum class NavigationPolicy {
+    cancel,
+    allow,
+};
+
+struct WebViewConfig {
+    // Added to every main-frame document at document start, in the page's own world.
+    std::string pageScript;
+    // The script message handler's name, registered in Brindle's own world only.
+    std::string handlerName;
+    std::function<void(ScriptMessage const&)> onScriptMessage;
+    // Asked for every navigation, of the main frame, of subframes and of new-window requests.
+    std::function<NavigationPolicy(std::optional<NavigationUrl> const&)> decidePolicy;
+    // The web process crashed or was killed; the view shows nothing until it is reloaded.
+    std::function<void()> onWebProcessTerminated;
+};
+
+struct WindowSpec {
+    std::string title;
+    int width = 0;
+    int height = 0;
+};
+
+struct PanelSpec {
+    std::string windowTitle;
+    std::string label;
+    double labelPointSize = 0;
+    std::string stopTitle;
+    std::string snoozeTitle;
+    std::function<void()> onStop;
+    std::function<void()> onSnooze;
+};
+
+struct AlertSpec {
+    std::string messageText;
+    std::string informativeText;
+    // The first button is the default one and answers Return.
+    std::vector<std::string> buttons;
+};
+
+// The value runModalAlert returns for the first button; the second is one more, and so on.
+inline constexpr int alertFirstButtonReturn = 1000;
+inline constexpr int alertSecondButtonReturn = 1001;
+
+struct Notification {
+    std::string identifier;
+    std::string title;
+    std::string body;
+};
+
+enum class NotificationStatus {
+    notDetermined = 0,
+    denied = 1,
+    authorized = 2,
+    provisional = 3,
+};
+
+enum class MenuAction {
+    about,
+    showWindow,
+    hide,
+    quit,
+    cut,
+    copy,
+    paste,
+    selectAll,
+};
+
+struct MenuItem {
+    std::string title; // empty for a separator
+    std::optional<MenuAction> action;
+    std::string keyEquivalent; // with the Primary (Ctrl) modifier; empty for none
+    bool isSeparator() const { return !action; }
+};
+
+struct Menu {
+    std::string title;
+    std::vector<MenuItem> items;
+};
+
+struct MainMenu {
+    std::vector<Menu> menus;
+};
+
+// What the platform asks of the application object, by the roles of a desktop application.
+class ApplicationDelegate {
+public:
+    virtual ~ApplicationDelegate() = default;
+    virtual void applicationDidFinishLaunching() = 0;
+    // Brindle was launched again, or its icon activated, while it runs.
+    virtual bool applicationShouldHandleReopen() = 0;
+    // true quits now, false cancels the quit.
+    virtual bool applicationShouldTerminate() = 0;
+    virtual bool applicationShouldTerminateAfterLastWindowClosed() = 0;
+    // A menu item was chosen (Show Brindle) or a notification was clicked.
+    virtual void showWindow() = 0;
+};
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // The wall clock in milliseconds since 1970-01-01 UTC: seconds as a double times 1000.0.
+    virtual double nowMs() = 0;
+
+    // Files. Paths are absolute and UTF-8. The per-user data folder plays the part of
+    // Application Support and the per-user config folder holds the user defaults; either may
+    // be missing on a broken system.
+    virtual std::optional<std::string> userDataDirectory() = 0;
+    virtual std::optional<std::string> userConfigDirectory() = 0;
+    // Creates the folder and its missing parents; true when it exists afterwards.
+    virtual bool createDirectories(std::string const& path) = 0;
+    virtual std::optional<std::string> readFile(std::string const& path) = 0;
+    // Writes aside, flushes to disk and renames over the old file, so a reader sees either
+    // the old or the new content whole. false when nothing was replaced.
+    virtual bool writeFileAtomically(std::string const& path, std::string_view bytes) = 0;
+
+    // Main-loop timers.
+    virtual std::unique_ptr<Timer> scheduleTimer(double seconds, bool repeats, TimerModes modes,
+        std::function<void()> action)
+        = 0;
+
+    // The machine woke from sleep; called on the main loop.
+    virtual void observeWake(std::function<void()> action) = 0;
+
+    // Notifications. A notification with the identifier of one still shown replaces it.
+    virtual void postNotification(Notification const& notification) = 0;
+    virtual void requestNotificationAuthorization(std::function<void(bool granted)> completion) = 0;
+    virtual void getNotificationStatus(std::function<void(NotificationStatus)> completion) = 0;
+
+    virtual std::unique_ptr<ActivityToken> beginActivity(std::uint64_t options, std::string const& reason) = 0;
+
+    // Sound resources shipped with Brindle: the path of name.extension, or none.
+    virtual std::optional<std::string> resourcePath(std::string const& name, std::string const& extension) = 0;
+    // A player for the whole file, or none when it cannot be read or decoded.
+    virtual std::unique_ptr<SoundPlayer> createSoundPlayer(std::string const& path) = 0;
+
+    // The application, its windows and the desktop.
+    virtual void installMainMenu(MainMenu const& menu) = 0;
+    virtual std::unique_ptr<WebView> createWebView(WebViewConfig config) = 0;
+    // A window around the web view, centred; its close button hides it.
+    virtual std::unique_ptr<Window> createMainWindow(WindowSpec const& spec, WebView& content) = 0;
+    virtual std::unique_ptr<AlarmPanel> showAlarmPanel(PanelSpec const& spec) = 0;
+    // Brings the application in front of all others.
+    virtual void activateApplication() = 0;
+    // Runs the alert modally and answers alertFirstButtonReturn + the index of the button pressed.
+    virtual int runModalAlert(AlertSpec const& alert) = 0;
+    // Hands an address to the desktop, which opens it in the application registered for it.
+    virtual void openURL(std::string const& url) = 0;
+};
+
+} // namespace brindle
