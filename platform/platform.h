@@ -91,6 +91,12 @@ enum class NavigationPolicy {
     allow,
 };
 
+// The page script hands each envelope to Brindle as JSON text, in the `detail` of a CustomEvent
+// of this name dispatched on the main frame's window. A relay in Brindle's own script world, in
+// the top frame only, passes it on with the frame's real origin; the page's world has no
+// message handler at all, so a subframe cannot post to Brindle.
+inline constexpr std::string_view pageEnvelopeEvent = "brindle-envelope";
+
 struct WebViewConfig {
     // Added to every main-frame document at document start, in the page's own world.
     std::string pageScript;

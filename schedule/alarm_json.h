@@ -1,0 +1,24 @@
+#pragma once
+
+#include "schedule/alarm.h"
+
+#include <rapidjson/document.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brindle {
+
+// The JSON form of alarms, shared by the store file and the page's "schedule" request. Decoding
+// a list is all or nothing: one bad element fails the whole list.
+std::optional<Alarm> decodeAlarm(rapidjson::Value const& object);
+std::optional<std::vector<Alarm>> decodeAlarms(rapidjson::Value const& array);
+// Parses JSON text (which must be valid UTF-8) holding an array of alarm objects.
+std::optional<std::vector<Alarm>> decodeAlarmsJson(std::string_view text);
+// Compact JSON: an array of objects with "key", "at", "title", "sound", "mode" and, when
+// present, "baseKey", in that order.
+std::string encodeAlarmsJson(std::vector<Alarm> const& alarms);
+
+} // namespace brindle
