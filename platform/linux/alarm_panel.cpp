@@ -1,0 +1,122 @@
+#include "platform/linux/alarm_panel.h"
+
+#include <cmath>
+#include <functional>
+#include <gtk/gtk.h>
+#include <string>
+
+namespace brindle::native {
+
+namespace {
+
+constexpr int panelWidth = 420;
+constexpr int panelHeight = 210;
+constexpr int stackSpacing = 18;
+constexpr int sideMargin = 24;
+// Keeps a long title from asking for a window wider than the panel; it wraps instead.
+constexpr int labelMaxWidthChars = 20;
+
+std::string titleMarkup(std::string const& title, double pointSize)
+{
+    // Titles come from the page; anything that is not UTF-8 is patched rather than dropped.
+    g_autofree gchar* valid = g_utf8_make_valid(title.c_str(), static_cast<gssize>(title.size()));
+    g_autofree gchar* escaped = g_markup_escape_text(valid, -1);
+    int size = static_cast<int>(std::lround(pointSize * PANGO_SCALE));
+    return "<span weight=\"bold\" size=\"" + std::to_string(size) + "\">" + escaped + "</span>";
+}
+
+class GtkAlarmPanel final : public AlarmPanel {
+public:
+    GtkAlarmPanel(PanelSpec const& spec, GtkApplication* app)
+        : onStop_(spec.onStop)
+        , onSnooze_(spec.onSnooze)
+    {
+        GtkWindow* window = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
+        window_ = GTK_WIDGET(window);
+        gtk_window_set_title(window, spec.windowTitle.c_str());
+        // A non-resizable GTK window takes its size from its request, not from a default size.
+        gtk_widget_set_size_request(window_, panelWidth, panelHeight);
+        gtk_window_set_resizable(window, FALSE);
+        gtk_window_set_deletable(window, FALSE);
+        gtk_window_set_keep_above(window, TRUE);
+        gtk_window_set_type_hint(window, GDK_WINDOW_TYPE_HINT_DIALOG);
+        gtk_window_set_position(window, GTK_WIN_POS_CENTER);
+        if (app)
+            gtk_window_set_application(window, app);
+
+        // Window managers may still offer a close shortcut; the alarm ends only by its buttons.
+        g_signal_connect(window_, "delete-event", G_CALLBACK(gtk_true), nullptr);
+        g_signal_connect(window_, "destroy", G_CALLBACK(windowDestroyed), this);
+
+        GtkWidget* stack = gtk_box_new(GTK_ORIENTATION_VERTICAL, stackSpacing);
+        gtk_widget_set_margin_start(stack, sideMargin);
+        gtk_widget_set_margin_end(stack, sideMargin);
+        gtk_widget_set_valign(stack, GTK_ALIGN_CENTER);
+
+        GtkWidget* label = gtk_label_new(nullptr);
+        gtk_label_set_markup(GTK_LABEL(label), titleMarkup(spec.label, spec.labelPointSize).c_str());
+        gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+        gtk_label_set_line_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
+        gtk_label_set_max_width_chars(GTK_LABEL(label), labelMaxWidthChars);
+
+        GtkWidget* stopButton = gtk_button_new_with_label(spec.stopTitle.c_str());
+        g_signal_connect(stopButton, "clicked", G_CALLBACK(stopClicked), this);
+        GtkWidget* snoozeButton = gtk_button_new_with_label(spec.snoozeTitle.c_str());
+        g_signal_connect(snoozeButton, "clicked", G_CALLBACK(snoozeClicked), this);
+
+        gtk_box_pack_start(GTK_BOX(stack), label, FALSE, FALSE, 0);
+        gtk_box_pack_start(GTK_BOX(stack), stopButton, FALSE, FALSE, 0);
+        gtk_box_pack_start(GTK_BOX(stack), snoozeButton, FALSE, FALSE, 0);
+        gtk_container_add(GTK_CONTAINER(window), stack);
+
+        gtk_widget_show_all(window_);
+        gtk_window_present(window);
+        // No button takes the keyboard focus on its own: a key meant for another window must
+        // not stop or snooze the alarm by accident. Tab still reaches both buttons.
+        gtk_window_set_focus(window, nullptr);
+    }
+
+    ~GtkAlarmPanel() override { close(); }
+
+    void close() override
+    {
+        if (!window_)
+            return;
+        GtkWidget* window = window_;
+        window_ = nullptr;
+        g_signal_handlers_disconnect_by_data(window, this);
+        gtk_widget_destroy(window);
+    }
+
+private:
+    static void windowDestroyed(GtkWidget*, gpointer data)
+    {
+        static_cast<GtkAlarmPanel*>(data)->window_ = nullptr;
+    }
+
+    // A button's action usually closes this very panel and destroys this object, so it runs
+    // from a copy and nothing here is touched afterwards.
+    static void run(std::function<void()> action)
+    {
+        if (action)
+            action();
+    }
+    static void stopClicked(GtkButton*, gpointer data) { run(static_cast<GtkAlarmPanel*>(data)->onStop_); }
+    static void snoozeClicked(GtkButton*, gpointer data)
+    {
+        run(static_cast<GtkAlarmPanel*>(data)->onSnooze_);
+    }
+
+    GtkWidget* window_ = nullptr;
+    std::function<void()> const onStop_;
+    std::function<void()> const onSnooze_;
+};
+
+} // namespace
+
+std::unique_ptr<AlarmPanel> showGtkAlarmPanel(PanelSpec const& spec, GtkApplication* app)
+{
+    return std::make_unique<GtkAlarmPanel>(spec, app);
+}
+
+} // namespace brindle::native
