@@ -2,10 +2,9 @@
 
 #include "platform/platform.h"
 
-#include <rapidjson/document.h>
-
 #include <cstdint>
 #include <optional>
+#include <rapidjson/document.h>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -32,5 +31,10 @@ using ReplyValue = std::variant<bool, std::string>;
 
 // Runs the intake checks in order; none when the message is to be dropped without a reply.
 std::optional<BridgeRequest> readRequest(ScriptMessage const& message, std::string_view appHost);
+
+// JSON.stringify writes a lone UTF-16 surrogate of a page string as an escape such as
+// "\ud800", which has no UTF-8 form. This gives the JSON text with every such escape replaced
+// by "\ufffd", and with proper surrogate pairs and everything else as it was.
+std::string mendLoneSurrogates(std::string_view json);
 
 } // namespace brindle
