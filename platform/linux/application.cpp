@@ -1,0 +1,95 @@
+#include "platform/linux/application.h"
+
+#include "platform/linux/gobject_ptr.h"
+#include "platform/linux/linux_platform.h"
+
+#include <csignal>
+#include <glib-unix.h>
+#include <gtk/gtk.h>
+
+namespace brindle::native {
+
+namespace {
+
+constexpr char const* applicationId = "app.brindle.Brindle";
+
+struct Session {
+    LinuxPlatform* platform = nullptr;
+    ApplicationDelegate* delegate = nullptr;
+    bool launched = false;
+};
+
+void onStartup(GApplication* application, gpointer)
+{
+    // Brindle lives on with no window open: alarms ring from the main loop alone.
+    g_application_hold(application);
+    gtk_window_set_default_icon_name(applicationId);
+}
+
+// The first activation is the launch; every later one is Brindle being launched again, which
+// GApplication forwards over D-Bus to the instance already running.
+void onActivate(GApplication*, gpointer data)
+{
+    auto& session = *static_cast<Session*>(data);
+    if (!session.launched) {
+        session.launched = true;
+        session.delegate->applicationDidFinishLaunching();
+        return;
+    }
+    session.delegate->applicationShouldHandleReopen();
+}
+
+// SIGTERM and SIGINT come from the session ending or from the system: they cannot wait for the
+// quit question, so Brindle quits at once.
+gboolean onTerminationSignal(gpointer data)
+{
+    static_cast<LinuxPlatform*>(data)->quitNow();
+    return G_SOURCE_CONTINUE;
+}
+
+} // namespace
+
+void LinuxPlatform::requestQuit()
+{
+    // Ctrl+Q pressed again while the question is up is the same request, not a second one.
+    if (quitQuestionShowing_ || quitting_)
+        return;
+    quitQuestionShowing_ = true;
+    bool const quit = !delegate_ || delegate_->applicationShouldTerminate();
+    quitQuestionShowing_ = false;
+    if (quit)
+        quitNow();
+}
+
+void LinuxPlatform::quitNow()
+{
+    quitting_ = true;
+    dismissDialogs();
+    g_application_quit(G_APPLICATION(application_));
+}
+
+int runApplication(int argc, char** argv, DelegateFactory makeDelegate)
+{
+    GObjectPtr<GtkApplication> application(gtk_application_new(applicationId, G_APPLICATION_DEFAULT_FLAGS));
+    g_set_application_name("Brindle");
+
+    LinuxPlatform platform(application.get());
+    std::unique_ptr<ApplicationDelegate> delegate = makeDelegate(platform);
+    platform.setDelegate(delegate.get());
+
+    Session session { &platform, delegate.get() };
+    g_signal_connect(application.get(), "startup", G_CALLBACK(onStartup), nullptr);
+    g_signal_connect(application.get(), "activate", G_CALLBACK(onActivate), &session);
+    guint const terminate = g_unix_signal_add(SIGTERM, onTerminationSignal, &platform);
+    guint const interrupt = g_unix_signal_add(SIGINT, onTerminationSignal, &platform);
+
+    // Brindle takes no command line; only the program name is passed on.
+    int const status = g_application_run(G_APPLICATION(application.get()), argc > 0 ? 1 : 0, argv);
+
+    g_source_remove(terminate);
+    g_source_remove(interrupt);
+    delegate.reset();
+    return status;
+}
+
+} // namespace brindle::native

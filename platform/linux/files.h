@@ -1,0 +1,25 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace brindle::native {
+
+bool createDirectories(std::string const& path);
+std::optional<std::string> readFile(std::string const& path);
+// Writes aside, flushes and renames over the file. When the path is a symbolic link the link
+// stays and its target is replaced, so a store that the user keeps elsewhere stays linked.
+bool writeFileAtomically(std::string const& path, std::string_view bytes);
+
+// The file that a path names once its symbolic links are followed (also when the last target
+// does not exist yet); the path itself when it is no link or the chain of links is too long.
+std::string resolveSymbolicLinks(std::string const& path);
+
+// The shipped file `name.extension` in the sounds folder beside the executable's folder
+// (<exe>/../share/brindle/sounds), when it exists and can be read.
+std::optional<std::string> findResource(
+    std::string const& executablePath, std::string const& name, std::string const& extension);
+std::optional<std::string> executablePath();
+
+} // namespace brindle::native

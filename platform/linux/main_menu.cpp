@@ -1,0 +1,146 @@
+#include "build_config.h"
+#include "platform/linux/linux_platform.h"
+
+#include <string>
+#include <webkit2/webkit2.h>
+
+namespace brindle::native {
+
+namespace {
+
+char const* actionName(MenuAction action)
+{
+    switch (action) {
+    case MenuAction::about:
+        return "about";
+    case MenuAction::showWindow:
+        return "show-window";
+    case MenuAction::hide:
+        return "hide";
+    case MenuAction::quit:
+        return "quit";
+    case MenuAction::cut:
+        return "cut";
+    case MenuAction::copy:
+        return "copy";
+    case MenuAction::paste:
+        return "paste";
+    case MenuAction::selectAll:
+        return "select-all";
+    }
+    return "unknown";
+}
+
+struct ActionTarget {
+    LinuxPlatform* platform;
+    ApplicationDelegate* delegate;
+    MenuAction action;
+};
+
+void perform(ActionTarget const& target)
+{
+    switch (target.action) {
+    case MenuAction::about:
+        target.platform->showAbout();
+        break;
+    case MenuAction::showWindow:
+        if (target.delegate)
+            target.delegate->showWindow();
+        break;
+    case MenuAction::hide:
+        target.platform->hideAllWindows();
+        break;
+    case MenuAction::quit:
+        target.platform->requestQuit();
+        break;
+    case MenuAction::cut:
+        target.platform->runEditingCommand(WEBKIT_EDITING_COMMAND_CUT);
+        break;
+    case MenuAction::copy:
+        target.platform->runEditingCommand(WEBKIT_EDITING_COMMAND_COPY);
+        break;
+    case MenuAction::paste:
+        target.platform->runEditingCommand(WEBKIT_EDITING_COMMAND_PASTE);
+        break;
+    case MenuAction::selectAll:
+        target.platform->runEditingCommand(WEBKIT_EDITING_COMMAND_SELECT_ALL);
+        break;
+    }
+}
+
+} // namespace
+
+// Each menu becomes a submenu of the menubar; separators split it into GMenu sections. Each
+// item's action is an application action, and its key, taken with Ctrl, an accelerator.
+void LinuxPlatform::installMainMenu(MainMenu const& menu)
+{
+    GObjectPtr<GMenu> menubar(g_menu_new());
+    for (auto const& submenu : menu.menus) {
+        GObjectPtr<GMenu> items(g_menu_new());
+        GObjectPtr<GMenu> section(g_menu_new());
+        auto closeSection = [&] {
+            if (g_menu_model_get_n_items(G_MENU_MODEL(section.get())) > 0)
+                g_menu_append_section(items.get(), nullptr, G_MENU_MODEL(section.get()));
+            section = GObjectPtr<GMenu>(g_menu_new());
+        };
+        for (auto const& item : submenu.items) {
+            if (item.isSeparator()) {
+                closeSection();
+                continue;
+            }
+            char const* name = actionName(*item.action);
+            if (!g_action_map_lookup_action(G_ACTION_MAP(application_), name)) {
+                GSimpleAction* action = g_simple_action_new(name, nullptr);
+                g_signal_connect_data(
+                    action, "activate", G_CALLBACK(+[](GSimpleAction*, GVariant*, gpointer data) {
+                        perform(*static_cast<ActionTarget*>(data));
+                    }),
+                    new ActionTarget { this, delegate_, *item.action },
+                    [](gpointer data, GClosure*) { delete static_cast<ActionTarget*>(data); },
+                    static_cast<GConnectFlags>(0));
+                g_action_map_add_action(G_ACTION_MAP(application_), G_ACTION(action));
+                g_object_unref(action);
+            }
+            std::string const detailed = std::string("app.") + name;
+            g_menu_append(section.get(), item.title.c_str(), detailed.c_str());
+            if (!item.keyEquivalent.empty()) {
+                std::string const accelerator = "<Primary>" + item.keyEquivalent;
+                char const* accelerators[] = { accelerator.c_str(), nullptr };
+                gtk_application_set_accels_for_action(application_, detailed.c_str(), accelerators);
+            }
+        }
+        closeSection();
+        g_menu_append_submenu(menubar.get(), submenu.title.c_str(), G_MENU_MODEL(items.get()));
+    }
+    gtk_application_set_menubar(application_, G_MENU_MODEL(menubar.get()));
+}
+
+void LinuxPlatform::runEditingCommand(char const* command)
+{
+    if (mainWebView_)
+        webkit_web_view_execute_editing_command(WEBKIT_WEB_VIEW(mainWebView_), command);
+}
+
+void LinuxPlatform::showAbout()
+{
+    if (!aboutDialog_) {
+        GtkWidget* dialog = gtk_about_dialog_new();
+        auto* about = GTK_ABOUT_DIALOG(dialog);
+        gtk_about_dialog_set_program_name(about, "Brindle");
+        std::string const version(build::version);
+        gtk_about_dialog_set_version(about, version.c_str());
+        gtk_about_dialog_set_logo_icon_name(about, "app.brindle.Brindle");
+        gtk_about_dialog_set_comments(about, "Reminders and alarms for your planner.");
+        gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
+        // The dialog is kept and shown again; its close button only hides it.
+        g_signal_connect(dialog, "response", G_CALLBACK(gtk_widget_hide), nullptr);
+        g_signal_connect(dialog, "delete-event", G_CALLBACK(gtk_widget_hide_on_delete), nullptr);
+        gtk_window_set_application(GTK_WINDOW(dialog), application_);
+        watch(dialog, &aboutDialog_);
+    }
+    bool const parentVisible = mainWindow_ && gtk_widget_get_visible(GTK_WIDGET(mainWindow_));
+    gtk_window_set_transient_for(GTK_WINDOW(aboutDialog_), parentVisible ? mainWindow_ : nullptr);
+    gtk_window_present(GTK_WINDOW(aboutDialog_));
+}
+
+} // namespace brindle::native

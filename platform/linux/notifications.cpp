@@ -1,0 +1,270 @@
+#include "platform/linux/notifications.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace brindle::native {
+
+namespace {
+
+constexpr char const* serverName = "org.freedesktop.Notifications";
+constexpr char const* serverPath = "/org/freedesktop/Notifications";
+constexpr char const* serverInterface = "org.freedesktop.Notifications";
+constexpr char const* applicationId = "app.brindle.Brindle";
+
+// Carries a callback through one GIO answer. The answer is dropped when the client went away
+// meanwhile.
+template <typename Callback> struct Pending {
+    std::weak_ptr<bool> alive;
+    Callback callback;
+};
+
+template <typename Callback> gpointer pending(std::shared_ptr<bool> const& alive, Callback callback)
+{
+    return new Pending<Callback> { alive, std::move(callback) };
+}
+
+// Runs the callback with the answer of one D-Bus call (null when it failed).
+template <typename Callback> void onCallDone(GObject* source, GAsyncResult* result, gpointer data)
+{
+    std::unique_ptr<Pending<Callback>> call(static_cast<Pending<Callback>*>(data));
+    GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
+    if (!call->alive.expired())
+        call->callback(reply);
+    if (reply)
+        g_variant_unref(reply);
+}
+
+template <typename Callback>
+void callAsync(GDBusConnection* connection, std::shared_ptr<bool> const& alive, char const* name,
+    char const* path, char const* interface, char const* method, GVariant* parameters,
+    GVariantType const* replyType, Callback callback)
+{
+    g_dbus_connection_call(connection, name, path, interface, method, parameters, replyType,
+        G_DBUS_CALL_FLAGS_NONE, -1, nullptr, onCallDone<Callback>, pending(alive, std::move(callback)));
+}
+
+// Text on the bus must be UTF-8; anything else is mended rather than refused.
+std::string validText(std::string const& text)
+{
+    g_autofree gchar* valid = g_utf8_make_valid(text.c_str(), static_cast<gssize>(text.size()));
+    return valid;
+}
+
+// Whether a reply of the form (as) lists the text.
+bool listHolds(GVariant* list, char const* wanted)
+{
+    if (!list)
+        return false;
+    g_autofree gchar const** items = nullptr;
+    g_variant_get(list, "(^a&s)", &items);
+    for (auto** item = items; item && *item; ++item) {
+        if (g_strcmp0(*item, wanted) == 0)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+NotificationClient::NotificationClient(std::function<void()> onActivated)
+    : onActivated_(std::move(onActivated))
+    , alive_(std::make_shared<bool>(true))
+{
+}
+
+NotificationClient::~NotificationClient()
+{
+    for (guint subscription : subscriptions_)
+        g_dbus_connection_signal_unsubscribe(connection_.get(), subscription);
+}
+
+void NotificationClient::withConnection(std::function<void(GDBusConnection*)> work)
+{
+    if (connection_ || noBus_) {
+        // Answered from the main loop in every case, never from inside the caller.
+        g_idle_add_full(
+            G_PRIORITY_DEFAULT_IDLE,
+            [](gpointer data) -> gboolean {
+                auto& call = *static_cast<Pending<std::function<void()>>*>(data);
+                if (!call.alive.expired())
+                    call.callback();
+                return G_SOURCE_REMOVE;
+            },
+            pending<std::function<void()>>(
+                alive_, [this, work = std::move(work)] { work(connection_.get()); }),
+            [](gpointer data) { delete static_cast<Pending<std::function<void()>>*>(data); });
+        return;
+    }
+    waiting_.push_back(std::move(work));
+    if (connecting_)
+        return;
+    connecting_ = true;
+    auto connected = [this](GDBusConnection* connection) {
+        connecting_ = false;
+        if (connection) {
+            connection_ = GObjectPtr<GDBusConnection>(connection);
+            auto subscribe = [this](char const* signal) {
+                subscriptions_.push_back(g_dbus_connection_signal_subscribe(
+                    connection_.get(), serverName, serverInterface, signal, serverPath, nullptr,
+                    G_DBUS_SIGNAL_FLAGS_NONE,
+                    [](GDBusConnection*, char const*, char const*, char const*, char const* name,
+                        GVariant* parameters, gpointer data) {
+                        static_cast<NotificationClient*>(data)->onSignal(name, parameters);
+                    },
+                    this, nullptr));
+            };
+            subscribe("ActionInvoked");
+            subscribe("NotificationClosed");
+        } else {
+            noBus_ = true;
+        }
+        auto waiting = std::exchange(waiting_, {});
+        for (auto& work : waiting)
+            work(connection_.get());
+    };
+    using Connected = decltype(connected);
+    g_bus_get(
+        G_BUS_TYPE_SESSION, nullptr,
+        [](GObject*, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<Pending<Connected>> call(static_cast<Pending<Connected>*>(data));
+            GDBusConnection* connection = g_bus_get_finish(result, nullptr);
+            if (call->alive.expired()) {
+                if (connection)
+                    g_object_unref(connection);
+                return;
+            }
+            call->callback(connection);
+        },
+        pending(alive_, std::move(connected)));
+}
+
+void NotificationClient::post(Notification const& notification)
+{
+    auto& entry = entries_[notification.identifier];
+    if (entry.inFlight) {
+        entry.queued = notification;
+        return;
+    }
+    entry.inFlight = true;
+    withConnection([this, notification](GDBusConnection* connection) {
+        if (!connection) {
+            sent(notification.identifier, std::nullopt);
+            return;
+        }
+        send(connection, notification);
+    });
+}
+
+// The server is asked for its capabilities first: a server that reads markup in the body would
+// swallow a title such as "Pay A & B <today>", so for such a server the body is escaped.
+void NotificationClient::send(GDBusConnection* connection, Notification const& notification)
+{
+    callAsync(connection, alive_, serverName, serverPath, serverInterface, "GetCapabilities", nullptr,
+        G_VARIANT_TYPE("(as)"), [this, notification](GVariant* capabilities) {
+            if (!connection_) {
+                sent(notification.identifier, std::nullopt);
+                return;
+            }
+            std::string body = validText(notification.body);
+            if (listHolds(capabilities, "body-markup")) {
+                g_autofree gchar* escaped = g_markup_escape_text(body.c_str(), -1);
+                body = escaped;
+            }
+            std::uint32_t replaces = entries_[notification.identifier].serverId;
+
+            GVariantBuilder actions;
+            g_variant_builder_init(&actions, G_VARIANT_TYPE("as"));
+            g_variant_builder_add(&actions, "s", "default");
+            g_variant_builder_add(&actions, "s", "Show Brindle");
+            GVariantBuilder hints;
+            g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
+            g_variant_builder_add(&hints, "{sv}", "desktop-entry", g_variant_new_string(applicationId));
+            g_variant_builder_add(&hints, "{sv}", "sound-name", g_variant_new_string("message-new-instant"));
+            GVariant* parameters = g_variant_new("(susssasa{sv}i)", "Brindle", replaces, applicationId,
+                validText(notification.title).c_str(), body.c_str(), &actions, &hints, -1);
+
+            std::string identifier = notification.identifier;
+            callAsync(connection_.get(), alive_, serverName, serverPath, serverInterface, "Notify",
+                parameters, G_VARIANT_TYPE("(u)"), [this, identifier](GVariant* reply) {
+                    std::optional<std::uint32_t> serverId;
+                    if (reply) {
+                        guint32 id = 0;
+                        g_variant_get(reply, "(u)", &id);
+                        serverId = id;
+                    }
+                    sent(identifier, serverId);
+                });
+        });
+}
+
+void NotificationClient::sent(std::string const& identifier, std::optional<std::uint32_t> serverId)
+{
+    auto& entry = entries_[identifier];
+    entry.inFlight = false;
+    if (serverId && *serverId != 0) {
+        if (entry.serverId != 0 && entry.serverId != *serverId)
+            identifiers_.erase(entry.serverId);
+        entry.serverId = *serverId;
+        identifiers_[*serverId] = identifier;
+    }
+    if (auto next = std::exchange(entry.queued, std::nullopt))
+        post(*next);
+    else if (entry.serverId == 0)
+        entries_.erase(identifier);
+}
+
+void NotificationClient::onSignal(char const* signal, GVariant* parameters)
+{
+    if (g_strcmp0(signal, "ActionInvoked") == 0 && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(us)"))) {
+        guint32 id = 0;
+        char const* action = nullptr;
+        g_variant_get(parameters, "(u&s)", &id, &action);
+        if (identifiers_.contains(id) && onActivated_)
+            onActivated_();
+        return;
+    }
+    if (g_strcmp0(signal, "NotificationClosed") == 0
+        && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(uu)"))) {
+        guint32 id = 0;
+        guint32 reason = 0;
+        g_variant_get(parameters, "(uu)", &id, &reason);
+        auto found = identifiers_.find(id);
+        if (found == identifiers_.end())
+            return;
+        auto entry = entries_.find(found->second);
+        if (entry != entries_.end() && entry->second.serverId == id) {
+            entry->second.serverId = 0;
+            if (!entry->second.inFlight && !entry->second.queued)
+                entries_.erase(entry);
+        }
+        identifiers_.erase(found);
+    }
+}
+
+void NotificationClient::probe(std::function<void(bool present)> completion)
+{
+    withConnection([this, completion = std::move(completion)](GDBusConnection* connection) mutable {
+        if (!connection) {
+            completion(false);
+            return;
+        }
+        callAsync(connection, alive_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+            "NameHasOwner", g_variant_new("(s)", serverName), G_VARIANT_TYPE("(b)"),
+            [this, completion = std::move(completion)](GVariant* owned) mutable {
+                gboolean hasOwner = FALSE;
+                if (owned)
+                    g_variant_get(owned, "(b)", &hasOwner);
+                if (hasOwner || !connection_) {
+                    completion(hasOwner);
+                    return;
+                }
+                callAsync(connection_.get(), alive_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                    "org.freedesktop.DBus", "ListActivatableNames", nullptr, G_VARIANT_TYPE("(as)"),
+                    [completion = std::move(completion)](
+                        GVariant* names) { completion(listHolds(names, serverName)); });
+            });
+    });
+}
+
+} // namespace brindle::native

@@ -1,0 +1,80 @@
+#include "platform/linux/script_relay.h"
+
+#include <rapidjson/document.h>
+#include <rapidjson/error/en.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+namespace brindle::native {
+
+namespace {
+
+std::string jsonString(std::string_view text)
+{
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+    return { buffer.GetString(), buffer.GetSize() };
+}
+
+} // namespace
+
+// The relay runs in a world of its own: the page can replace JSON, location or postMessage in
+// its world, but not in this one. Only a string detail is passed on; the page script sends the
+// envelope as JSON text because objects do not cross between worlds. Lone UTF-16 surrogates
+// become U+FFFD here, since they have no UTF-8 form to reach Brindle in.
+std::string relayScript(std::string_view handlerName)
+{
+    std::string const eventName = jsonString(pageEnvelopeEvent);
+    std::string const handler = jsonString(handlerName);
+    return "(() => {\n"
+           "  const handler = window.webkit.messageHandlers["
+        + handler
+        + "];\n"
+          "  const stringify = JSON.stringify;\n"
+          "  window.addEventListener("
+        + eventName
+        + ", (event) => {\n"
+          "    const detail = event.detail;\n"
+          "    if (typeof detail !== 'string')\n"
+          "      return;\n"
+          "    const body = detail.toWellFormed();\n"
+          "    handler.postMessage(stringify({\n"
+          "      isMainFrame: window === window.top,\n"
+          "      protocol: location.protocol,\n"
+          "      host: location.hostname,\n"
+          "      body,\n"
+          "    }));\n"
+          "  }, true);\n"
+          "})();\n";
+}
+
+std::optional<ScriptMessage> readRelayMessage(std::string_view json)
+{
+    rapidjson::Document document;
+    document.Parse<rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag>(
+        json.data(), json.size());
+    if (document.HasParseError() || !document.IsObject())
+        return std::nullopt;
+
+    auto const isMainFrame = document.FindMember("isMainFrame");
+    auto const protocol = document.FindMember("protocol");
+    auto const host = document.FindMember("host");
+    auto const body = document.FindMember("body");
+    auto const end = document.MemberEnd();
+    if (isMainFrame == end || !isMainFrame->value.IsBool() || protocol == end || !protocol->value.IsString()
+        || host == end || !host->value.IsString() || body == end || !body->value.IsString())
+        return std::nullopt;
+
+    ScriptMessage message;
+    message.isMainFrame = isMainFrame->value.GetBool();
+    message.protocol.assign(protocol->value.GetString(), protocol->value.GetStringLength());
+    // location.protocol ends with its colon ("https:"); Brindle compares the bare scheme.
+    if (!message.protocol.empty() && message.protocol.back() == ':')
+        message.protocol.pop_back();
+    message.host.assign(host->value.GetString(), host->value.GetStringLength());
+    message.body.assign(body->value.GetString(), body->value.GetStringLength());
+    return message;
+}
+
+} // namespace brindle::native

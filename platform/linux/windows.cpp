@@ -1,0 +1,96 @@
+#include "build_config.h"
+#include "platform/linux/linux_platform.h"
+#include "platform/linux/web_view.h"
+
+#if __has_include("platform/linux/alarm_panel.h")
+#include "platform/linux/alarm_panel.h"
+#define BRINDLE_HAS_ALARM_PANEL 1
+#endif
+
+namespace brindle::native {
+
+namespace {
+
+class LinuxMainWindow final : public Window {
+public:
+    LinuxMainWindow(GObjectPtr<GtkWindow> window, std::function<void(GtkWindow*)> onShown)
+        : window_(std::move(window))
+        , onShown_(std::move(onShown))
+    {
+    }
+    ~LinuxMainWindow() override { gtk_widget_destroy(GTK_WIDGET(window_.get())); }
+
+    void makeKeyAndOrderFront() override
+    {
+        gtk_window_present(window_.get());
+        onShown_(window_.get());
+    }
+
+private:
+    GObjectPtr<GtkWindow> window_;
+    std::function<void(GtkWindow*)> onShown_;
+};
+
+} // namespace
+
+std::unique_ptr<WebView> LinuxPlatform::createWebView(WebViewConfig config)
+{
+    TrustedCertificate certificate { std::string(build::trustedCertificatePem), std::string(build::appHost) };
+    auto view = std::make_unique<LinuxWebView>(std::move(config), certificate);
+    watch(view->widget(), &mainWebView_);
+    return view;
+}
+
+// The close button hides the window instead of destroying it, so that the same window, with
+// its page as it was, comes back on reopen.
+std::unique_ptr<Window> LinuxPlatform::createMainWindow(WindowSpec const& spec, WebView& content)
+{
+    GtkWidget* widget = gtk_application_window_new(application_);
+    GtkWindow* window = GTK_WINDOW(widget);
+    gtk_window_set_title(window, spec.title.c_str());
+    gtk_window_set_default_size(window, spec.width, spec.height);
+    gtk_window_set_position(window, GTK_WIN_POS_CENTER);
+    gtk_application_window_set_show_menubar(GTK_APPLICATION_WINDOW(window), TRUE);
+    g_signal_connect(widget, "delete-event", G_CALLBACK(gtk_widget_hide_on_delete), nullptr);
+    gtk_container_add(GTK_CONTAINER(window), static_cast<LinuxWebView&>(content).widget());
+
+    watch(window, &mainWindow_);
+    return std::make_unique<LinuxMainWindow>(
+        GObjectPtr<GtkWindow>::retain(window), [this](GtkWindow* shown) { trackShown(shown); });
+}
+
+void LinuxPlatform::trackShown(GtkWindow* window)
+{
+    watch(window, &lastShown_);
+}
+
+// GTK has no activation of a whole application; presenting the window that Brindle showed last
+// asks the window manager for the focus, which is what activation comes to on X11 and Wayland.
+void LinuxPlatform::activateApplication()
+{
+    if (lastShown_ && gtk_widget_get_visible(GTK_WIDGET(lastShown_)))
+        gtk_window_present(lastShown_);
+}
+
+void LinuxPlatform::hideAllWindows()
+{
+    for (GList* item = gtk_application_get_windows(application_); item; item = item->next)
+        gtk_widget_hide(GTK_WIDGET(item->data));
+}
+
+std::unique_ptr<AlarmPanel> LinuxPlatform::showAlarmPanel(PanelSpec const& spec)
+{
+#ifdef BRINDLE_HAS_ALARM_PANEL
+    auto panel = showGtkAlarmPanel(spec, application_);
+    // GtkApplication lists its windows newest first: the panel was just added.
+    GList* windows = gtk_application_get_windows(application_);
+    if (panel && windows && windows->data != mainWindow_)
+        trackShown(GTK_WINDOW(windows->data));
+    return panel;
+#else
+    (void)spec;
+    return nullptr;
+#endif
+}
+
+} // namespace brindle::native
