@@ -105,11 +105,18 @@ std::optional<std::vector<Alarm>> decodeAlarms(rapidjson::Value const& array)
     return alarms;
 }
 
+bool parseJson(rapidjson::Document& document, std::string_view text)
+{
+    if (text.find('\0') != std::string_view::npos)
+        return false;
+    document.Parse<jsonParseFlags>(text.data(), text.size());
+    return !document.HasParseError();
+}
+
 std::optional<std::vector<Alarm>> decodeAlarmsJson(std::string_view text)
 {
     rapidjson::Document document;
-    document.Parse<jsonParseFlags>(text.data(), text.size());
-    if (document.HasParseError())
+    if (!parseJson(document, text))
         return std::nullopt;
     return decodeAlarms(document);
 }

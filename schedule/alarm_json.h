@@ -17,6 +17,11 @@ namespace brindle {
 inline constexpr unsigned jsonParseFlags = rapidjson::kParseValidateEncodingFlag
     | rapidjson::kParseIterativeFlag | rapidjson::kParseFullPrecisionFlag;
 
+// Parses `text` with jsonParseFlags; false when it is not one whole JSON value. A NUL byte is
+// never valid JSON, but the parser takes it for the end of the text and would accept whatever
+// comes before it, so such text is refused here first.
+bool parseJson(rapidjson::Document& document, std::string_view text);
+
 // The JSON form of alarms, shared by the store file and the page's "schedule" request. Decoding
 // a list is all or nothing: one bad element fails the whole list.
 std::optional<Alarm> decodeAlarm(rapidjson::Value const& object);

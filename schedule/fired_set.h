@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -10,7 +11,8 @@ namespace brindle {
 
 // The fired keys of every delivery Brindle remembers, in the order they were delivered. The
 // order matters only for the stored copy, which keeps the most recent deliveries when it has
-// to leave some out.
+// to leave some out. Keys are kept in their composed (NFC) spelling, so a key and its
+// decomposed spelling are the same delivery.
 class FiredSet {
 public:
     bool contains(std::string_view firedKey) const;
@@ -21,7 +23,13 @@ public:
     std::vector<std::string> mostRecent(std::size_t count) const;
 
 private:
-    std::unordered_set<std::string> keys_;
+    // Looks keys up by string_view, so that an ASCII key is checked without a copy.
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const { return std::hash<std::string_view> {}(text); }
+    };
+
+    std::unordered_set<std::string, Hash, std::equal_to<>> keys_;
     std::vector<std::string> order_;
 };
 
