@@ -31,6 +31,20 @@ private:
     std::function<void(GtkWindow*)> onShown_;
 };
 
+// The height the window's menubar will take, measured on a menubar built from the same model.
+int menubarHeight(GtkApplication* application)
+{
+    GMenuModel* model = gtk_application_get_menubar(application);
+    if (!model)
+        return 0;
+    GObjectPtr<GtkWidget> bar(gtk_menu_bar_new_from_model(model));
+    gtk_widget_show_all(bar.get());
+    int natural = 0;
+    gtk_widget_get_preferred_height(bar.get(), nullptr, &natural);
+    gtk_widget_destroy(bar.get());
+    return natural;
+}
+
 } // namespace
 
 std::unique_ptr<WebView> LinuxPlatform::createWebView(WebViewConfig config)
@@ -48,7 +62,8 @@ std::unique_ptr<Window> LinuxPlatform::createMainWindow(WindowSpec const& spec, 
     GtkWidget* widget = gtk_application_window_new(application_);
     GtkWindow* window = GTK_WINDOW(widget);
     gtk_window_set_title(window, spec.title.c_str());
-    gtk_window_set_default_size(window, spec.width, spec.height);
+    // The size is the page's: the menubar comes on top of it.
+    gtk_window_set_default_size(window, spec.width, spec.height + menubarHeight(application_));
     gtk_window_set_position(window, GTK_WIN_POS_CENTER);
     gtk_application_window_set_show_menubar(GTK_APPLICATION_WINDOW(window), TRUE);
     g_signal_connect(widget, "delete-event", G_CALLBACK(gtk_widget_hide_on_delete), nullptr);
