@@ -15,6 +15,9 @@ constexpr int stackSpacing = 18;
 constexpr int sideMargin = 24;
 // Keeps a long title from asking for a window wider than the panel; it wraps instead.
 constexpr int labelMaxWidthChars = 20;
+// A title of any length must leave the buttons on screen, or the alarm could not be answered.
+// Longer titles are cut short with an ellipsis and shown whole in the tooltip.
+constexpr int labelMaxLines = 3;
 
 std::string titleMarkup(std::string const& title, double pointSize)
 {
@@ -23,6 +26,17 @@ std::string titleMarkup(std::string const& title, double pointSize)
     g_autofree gchar* escaped = g_markup_escape_text(valid, -1);
     int size = static_cast<int>(std::lround(pointSize * PANGO_SCALE));
     return "<span weight=\"bold\" size=\"" + std::to_string(size) + "\">" + escaped + "</span>";
+}
+
+// Only a title that was cut short gets a tooltip, so that one of normal length does not cover
+// the buttons while the pointer rests on it.
+gboolean titleTooltip(GtkWidget* widget, gint, gint, gboolean, GtkTooltip* tooltip, gpointer)
+{
+    GtkLabel* label = GTK_LABEL(widget);
+    if (!pango_layout_is_ellipsized(gtk_label_get_layout(label)))
+        return FALSE;
+    gtk_tooltip_set_text(tooltip, gtk_label_get_text(label));
+    return TRUE;
 }
 
 class GtkAlarmPanel final : public AlarmPanel {
@@ -58,6 +72,10 @@ public:
         gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
         gtk_label_set_line_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
         gtk_label_set_max_width_chars(GTK_LABEL(label), labelMaxWidthChars);
+        gtk_label_set_lines(GTK_LABEL(label), labelMaxLines);
+        gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
+        gtk_widget_set_has_tooltip(label, TRUE);
+        g_signal_connect(label, "query-tooltip", G_CALLBACK(titleTooltip), nullptr);
 
         GtkWidget* stopButton = gtk_button_new_with_label(spec.stopTitle.c_str());
         g_signal_connect(stopButton, "clicked", G_CALLBACK(stopClicked), this);
