@@ -29,6 +29,10 @@ struct BridgeRequest {
 // What a reply carries as its value: true for done, a text for the permission answers.
 using ReplyValue = std::variant<bool, std::string>;
 
+// The member of a JSON object with the given name, or none. A name given twice counts with its
+// last value, as the page's own JSON.parse reads it.
+RequestData const* findMember(RequestData const& object, std::string_view name);
+
 // Runs the intake checks in order; none when the message is to be dropped without a reply.
 std::optional<BridgeRequest> readRequest(ScriptMessage const& message, std::string_view appHost);
 

@@ -20,10 +20,10 @@ public:
     // The member "taskIds" when it is an array of strings only; any other form lists nothing.
     explicit TaskIdSet(RequestData const& data)
     {
-        auto member = data.FindMember("taskIds");
-        if (member == data.MemberEnd() || !member->value.IsArray())
+        auto const* member = findMember(data, "taskIds");
+        if (!member || !member->IsArray())
             return;
-        auto const& array = member->value.GetArray();
+        auto const& array = member->GetArray();
         if (!std::all_of(array.Begin(), array.End(), [](auto const& element) { return element.IsString(); }))
             return;
         for (auto const& element : array)
@@ -75,17 +75,17 @@ void AppDelegate::didReceiveScriptMessage(ScriptMessage const& message)
 // page's list, so those of a task the page still lists, and not yet due, are kept after it.
 void AppDelegate::replaceSchedule(std::int64_t id, RequestData const& data)
 {
-    auto alarmsMember = data.FindMember("alarms");
-    if (alarmsMember == data.MemberEnd() || !alarmsMember->value.IsArray()) {
+    auto const* alarmsMember = findMember(data, "alarms");
+    if (!alarmsMember || !alarmsMember->IsArray()) {
         reply(id, true, std::string(invalidSchedule));
         return;
     }
-    auto const& list = alarmsMember->value.GetArray();
+    auto const& list = alarmsMember->GetArray();
     if (!std::all_of(list.Begin(), list.End(), [](auto const& element) { return element.IsObject(); })) {
         reply(id, true, std::string(invalidSchedule));
         return;
     }
-    auto decoded = decodeAlarms(alarmsMember->value);
+    auto decoded = decodeAlarms(*alarmsMember);
     if (!decoded) {
         reply(id, true, std::string(invalidSchedule));
         return;
@@ -110,11 +110,9 @@ void AppDelegate::replaceSchedule(std::int64_t id, RequestData const& data)
 void AppDelegate::preview(std::int64_t id, RequestData const& data)
 {
     if (!active_) {
-        auto sound = data.FindMember("sound");
-        bool named = sound != data.MemberEnd() && sound->value.IsString();
-        play(named ? std::string(sound->value.GetString(), sound->value.GetStringLength())
-                   : std::string("bell"),
-            false);
+        auto const* sound = findMember(data, "sound");
+        bool named = sound && sound->IsString();
+        play(named ? std::string(sound->GetString(), sound->GetStringLength()) : std::string("bell"), false);
     }
     reply(id);
 }

@@ -66,6 +66,18 @@ std::optional<std::int64_t> integralId(rapidjson::Value const& value)
 
 } // namespace
 
+RequestData const* findMember(RequestData const& object, std::string_view name)
+{
+    if (!object.IsObject())
+        return nullptr;
+    RequestData const* found = nullptr;
+    for (auto const& member : object.GetObject()) {
+        if (std::string_view(member.name.GetString(), member.name.GetStringLength()) == name)
+            found = &member.value;
+    }
+    return found;
+}
+
 std::string mendLoneSurrogates(std::string_view json)
 {
     if (json.find("\\u") == std::string_view::npos)
@@ -127,22 +139,22 @@ std::optional<BridgeRequest> readRequest(ScriptMessage const& message, std::stri
     if (request->body_.HasParseError() || !request->body_.IsObject())
         return std::nullopt;
 
-    auto id = request->body_.FindMember("id");
-    if (id == request->body_.MemberEnd())
+    auto const* id = findMember(request->body_, "id");
+    if (!id)
         return std::nullopt;
-    auto number = integralId(id->value);
+    auto number = integralId(*id);
     if (!number)
         return std::nullopt;
     request->id = *number;
 
-    auto method = request->body_.FindMember("method");
-    if (method == request->body_.MemberEnd() || !method->value.IsString())
+    auto const* method = findMember(request->body_, "method");
+    if (!method || !method->IsString())
         return std::nullopt;
-    request->method.assign(method->value.GetString(), method->value.GetStringLength());
+    request->method.assign(method->GetString(), method->GetStringLength());
 
-    auto data = request->body_.FindMember("data");
-    if (data != request->body_.MemberEnd() && data->value.IsObject())
-        request->data_ = &data->value;
+    auto const* data = findMember(request->body_, "data");
+    if (data && data->IsObject())
+        request->data_ = data;
     return request;
 }
 

@@ -108,6 +108,19 @@ TEST(Intake, ReadsDataThatIsNoObjectAsAnEmptyObject)
     }
 }
 
+TEST(Intake, ReadsANameGivenTwiceWithItsLastValue)
+{
+    auto request = readRequest(
+        fromPlanner(R"({"id":"x","id":2,"method":5,"method":"stop","data":{"a":1},"data":{"sound":"bell"}})"),
+        host);
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->id, 2);
+    EXPECT_EQ(request->method, "stop");
+    EXPECT_FALSE(request->data().HasMember("a"));
+
+    EXPECT_FALSE(readRequest(fromPlanner(R"({"id":2,"id":1.5,"method":"stop"})"), host));
+}
+
 TEST(Intake, KeepsDataValidWhenTheRequestIsMoved)
 {
     auto request
