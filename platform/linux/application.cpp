@@ -1,5 +1,6 @@
 #include "platform/linux/application.h"
 
+#include "platform/linux/files.h"
 #include "platform/linux/gobject_ptr.h"
 #include "platform/linux/linux_platform.h"
 
@@ -23,6 +24,14 @@ void onStartup(GApplication* application, gpointer)
 {
     // Brindle lives on with no window open: alarms ring from the main loop alone.
     g_application_hold(application);
+
+    // The icon is installed beside the sounds (<prefix>/share/icons); a build tree is laid out
+    // the same, so the icon shows there too, and under any install prefix.
+    if (auto executable = executablePath()) {
+        g_autofree gchar* binFolder = g_path_get_dirname(executable->c_str());
+        g_autofree gchar* icons = g_build_filename(binFolder, "..", "share", "icons", nullptr);
+        gtk_icon_theme_append_search_path(gtk_icon_theme_get_default(), icons);
+    }
     gtk_window_set_default_icon_name(applicationId);
 }
 
