@@ -115,8 +115,14 @@ bool parseJson(rapidjson::Document& document, std::string_view text)
 
 std::optional<std::vector<Alarm>> decodeAlarmsJson(std::string_view text)
 {
+    if (text.find('\0') != std::string_view::npos)
+        return std::nullopt;
+    // Parsing a copy in place spares the parser a copy of every string: the store file can be
+    // large and is read whole at every launch.
+    std::string buffer(text);
     rapidjson::Document document;
-    if (!parseJson(document, text))
+    document.ParseInsitu<jsonParseFlags>(buffer.data());
+    if (document.HasParseError())
         return std::nullopt;
     return decodeAlarms(document);
 }
