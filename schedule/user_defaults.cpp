@@ -157,8 +157,9 @@ std::optional<std::vector<std::string>> readFiredDefaults(std::string_view defau
         return std::nullopt;
 
     // A name given twice counts with its last value, as everywhere else Brindle reads JSON.
+    rapidjson::Value const& root = document;
     rapidjson::Value const* fired = nullptr;
-    for (auto const& member : document.GetObject()) {
+    for (auto const& member : root.GetObject()) {
         if (std::string_view(member.name.GetString(), member.name.GetStringLength()) == firedDefaultsKey)
             fired = &member.value;
     }
