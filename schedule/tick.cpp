@@ -4,10 +4,10 @@
 
 namespace brindle {
 
-// One scheduler pass. Each delivery is added to the fired set before it rings or notifies, and
-// the fired list is stored before the schedule is saved, so that the store file never holds a
-// delivered record whose delivery the stored fired list has not yet recorded. A pass that only
-// pruned writes nothing: after a restart the same rule drops those records again.
+// One scheduler pass. A record counts as delivered from the moment it is due: its key joins
+// the fired set before it rings or notifies, and the fired list is written before the schedule,
+// whose save also settles the keep-awake activity. A pass that only pruned writes nothing; after
+// a restart the same rule drops those records again.
 void AppDelegate::tick()
 {
     auto plan = planPass(platform_.nowMs(), alarms_, fired_);
