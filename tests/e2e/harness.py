@@ -205,7 +205,8 @@ def make_handler(hub):
             # The handshake runs here, in the request's own thread, so a client that never
             # finishes it cannot stall the server.
             self.request.settimeout(30)
-            self.request.do_handshake()
+            if isinstance(self.request, ssl.SSLSocket):
+                self.request.do_handshake()
             super().setup()
 
         def log_message(self, format, *args):
@@ -278,7 +279,7 @@ class TestServer(ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, hub, port):
+    def __init__(self, hub, port, secure=True):
         # Another build's tests may hold the port for a while on a shared machine.
         def bound():
             try:
@@ -287,9 +288,10 @@ class TestServer(ThreadingHTTPServer):
             except OSError:
                 return False
         wait_for(bound, 300, f"port {port} to be free", interval=1.0)
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(CERTIFICATE, PRIVATE_KEY)
-        self.socket = context.wrap_socket(self.socket, server_side=True, do_handshake_on_connect=False)
+        if secure:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(CERTIFICATE, PRIVATE_KEY)
+            self.socket = context.wrap_socket(self.socket, server_side=True, do_handshake_on_connect=False)
         self.port = self.server_address[1]
         self.thread = threading.Thread(target=self.serve_forever, daemon=True)
         self.thread.start()

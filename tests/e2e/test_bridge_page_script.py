@@ -1,0 +1,112 @@
+"""The page script's own guard, in WebKit itself.
+
+Brindle's navigation policy never lets its main frame show a page of another scheme or host, so
+the guard cannot be reached through the binary. This test adds the build's page script to a
+plain WebKit view, as Brindle does (top frame, document start), and loads the planner's address
+over https, the same page over http, and over https at another host (127.0.0.1).
+"""
+
+import os
+import subprocess
+import unittest
+from pathlib import Path
+
+import gi
+
+gi.require_version("Gtk", "3.0")
+gi.require_version("WebKit2", "4.1")
+from gi.repository import Gio, GLib, Gtk, WebKit2  # noqa: E402
+
+from harness import CERTIFICATE, DEFAULT_TIMEOUT, Hub, TestServer, main, planner_page  # noqa: E402
+
+PROBE = "JSON.stringify([typeof window.BrindleDesktop, typeof window.__brindleReply])"
+# A reply script as Brindle writes it; where the hook is missing it must run without error.
+REPLY = ('(() => {const r={"id":1,"value":true,"error":"Unknown desktop request"};'
+         "window.__brindleReply?.(r.id, r.value, r.error);})()")
+
+
+class PageScriptGuard(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        build = os.environ.get("BRINDLE_BUILD_DIR")
+        tool = Path(build or "", "bin", "brindle_page_script")
+        if not build or not tool.is_file():
+            raise unittest.SkipTest("brindle_page_script is not built")
+        cls.script = subprocess.check_output([str(tool)], text=True)
+        cls.hub = Hub()
+        cls.hub.route("/planner", planner_page())
+        cls.secure = TestServer(cls.hub, 0)
+        cls.plain = TestServer(cls.hub, 0, secure=False)
+
+        context = WebKit2.WebContext.new()
+        certificate = Gio.TlsCertificate.new_from_file(str(CERTIFICATE))
+        for host in ("localhost", "127.0.0.1"):
+            context.allow_tls_certificate_for_host(certificate, host)
+        manager = WebKit2.UserContentManager()
+        manager.add_script(WebKit2.UserScript.new(
+            cls.script, WebKit2.UserContentInjectedFrames.TOP_FRAME,
+            WebKit2.UserScriptInjectionTime.START, None, None))
+        cls.view = WebKit2.WebView(web_context=context, user_content_manager=manager)
+        cls.window = Gtk.OffscreenWindow()
+        cls.window.add(cls.view)
+        cls.window.show_all()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.window.destroy()
+        cls.secure.stop()
+        cls.plain.stop()
+
+    def spin(self, done, what):
+        context = GLib.MainContext.default()
+        deadline = GLib.get_monotonic_time() + int(DEFAULT_TIMEOUT * 1e6)
+        while not done():
+            if GLib.get_monotonic_time() > deadline:
+                self.fail(f"timed out waiting for {what}")
+            context.iteration(True)
+
+    def load(self, url):
+        state = {}
+
+        def changed(view, event):
+            if event == WebKit2.LoadEvent.FINISHED:
+                state["done"] = True
+
+        def failed(view, event, failing, error):
+            state["error"] = error.message
+            return False
+
+        handlers = [self.view.connect("load-changed", changed), self.view.connect("load-failed", failed)]
+        self.view.load_uri(url)
+        self.spin(lambda: "done" in state, url)
+        for handler in handlers:
+            self.view.disconnect(handler)
+        self.assertNotIn("error", state, url)
+        self.assertEqual(self.evaluate("location.href"), url)
+
+    def evaluate(self, script):
+        state = {}
+
+        def finished(view, result):
+            state["value"] = view.evaluate_javascript_finish(result).to_string()
+
+        self.view.evaluate_javascript(script, -1, None, None, None, finished)
+        self.spin(lambda: "value" in state, script)
+        return state["value"]
+
+    def test_only_the_planners_https_pages_get_the_bridge(self):
+        cases = [
+            (f"https://localhost:{self.secure.port}/planner", '["object","function"]'),
+            (f"http://localhost:{self.plain.port}/planner", '["undefined","undefined"]'),
+            (f"https://127.0.0.1:{self.secure.port}/planner", '["undefined","undefined"]'),
+            (f"https://localhost:{self.secure.port}/planner", '["object","function"]'),
+        ]
+        for url, expected in cases:
+            with self.subTest(url=url):
+                self.load(url)
+                self.assertEqual(self.evaluate(PROBE), expected)
+                self.assertEqual(self.evaluate(REPLY), "undefined")
+
+
+if __name__ == "__main__":
+    main()
