@@ -3,89 +3,94 @@
 
 Text and dates are typed with xdotool into the focused fields, as a person types them; buttons
 are pressed through the accessibility tree by the page's element ids, as assistive technology
-presses them. Brindle runs with a private data folder against a stand-in notification server on
-the session bus, and the demo server serves the planner with the test certificate.
+presses them. The harness serves demo/planner as /planner and stands in for the notification
+server.
+
+Run through run-e2e, which provides the virtual X server and the session bus. Set
+BRINDLE_DEMO_SCREENSHOTS to a folder to keep pictures of the planner and of the alarm panel.
 """
 
 import json
 import os
-import shutil
-import signal
-import socket
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
-import warnings
 from pathlib import Path
 
-SOURCE_DIR = Path(os.environ.get("BRINDLE_SOURCE_DIR", Path(__file__).resolve().parents[2]))
-CERTS = SOURCE_DIR / "tests" / "e2e" / "certs"
-SERVE = SOURCE_DIR / "demo" / "serve.py"
-PORT = int(os.environ.get("BRINDLE_APP_PORT") or 9443)
-# Set to a folder to keep pictures of Brindle with the planner and with the alarm panel.
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+
+import harness  # noqa: E402
+import pyatspi  # noqa: E402
+
+DEMO_DIR = Path(__file__).resolve().parents[2] / "demo" / "planner"
 SCREENSHOTS = os.environ.get("BRINDLE_DEMO_SCREENSHOTS")
 
 
-def ensure_session():
-    """Runs this file again inside a virtual X server and a session bus when it has neither."""
-    if os.environ.get("DISPLAY") and os.environ.get("DBUS_SESSION_BUS_ADDRESS"):
-        return
-    if os.environ.get("BRINDLE_DEMO_SESSION"):
-        raise SystemExit("no display or session bus even inside xvfb-run and dbus-run-session")
-    os.environ["BRINDLE_DEMO_SESSION"] = "1"
-    os.execvp("xvfb-run", ["xvfb-run", "-a", "-s", "-screen 0 1280x900x24", "dbus-run-session", "--",
-                           "/usr/bin/python3", *sys.argv])
-
-
-def brindle_binary():
-    if os.environ.get("BRINDLE_BINARY"):
-        return Path(os.environ["BRINDLE_BINARY"])
-    return SOURCE_DIR / "build" / "test" / "bin" / "brindle"
-
-
-def wait_for(what, probe, timeout=30.0, interval=0.25):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = probe()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise AssertionError(f"timed out after {timeout:.0f} s waiting for {what}")
-        time.sleep(interval)
-
-
-def run(*command):
-    return subprocess.run(command, check=True, capture_output=True, text=True).stdout
-
-
 def xdotool(*arguments):
-    return subprocess.run(["xdotool", *arguments], capture_output=True, text=True).stdout.split()
+    result = subprocess.run(["xdotool", *map(str, arguments)], capture_output=True, text=True)
+    return result.stdout.split() if result.returncode == 0 else []
 
 
-def visible_windows(title):
-    return xdotool("search", "--onlyvisible", "--name", f"^{title}$")
+def panel_windows():
+    return xdotool("search", "--onlyvisible", "--name", "^Brindle alarm$")
 
 
-class Accessibility:
-    """The page as assistive technology sees it: WebKit puts each element's id among the
-    accessible object's attributes."""
+class DemoBrindle(harness.Brindle):
+    """The harness's Brindle on the demo planner, with its accessibility bridge on."""
 
     def __init__(self):
-        import pyatspi
+        super().__init__()
+        for name, content_type in (("index.html", "text/html; charset=utf-8"),
+                                   ("planner.css", "text/css; charset=utf-8"),
+                                   ("planner.js", "text/javascript; charset=utf-8")):
+            body = (DEMO_DIR / name).read_bytes()
+            path = "/planner" if name == "index.html" else f"/planner/{name}"
+            self.hub.route(path, body, content_type)
 
-        self.pyatspi = pyatspi
-        self.process_id = None
+    def environment(self):
+        environment = {name: value for name, value in super().environment().items()
+                       if not name.startswith("LC_")}
+        environment.pop("NO_AT_BRIDGE", None)
+        # The date field's parts follow the locale. The test reads their order from the page,
+        # but this locale keeps the clock at 24 hours, with no AM or PM part to type.
+        environment["LANG"] = "C.UTF-8"
+        return environment
+
+    def start(self):
+        super().start()
+        self.wait_ready()
+        return self
+
+    def wait_ready(self):
+        # The page hands its schedule over on every load, so the store file appears once the
+        # planner's script runs; WebKit paints a little later, and keys typed before then are lost.
+        harness.wait_for(lambda: self.check_running() or self.stored_alarms() is not None,
+                         what="the planner's first schedule")
+        title = self.wait_element("task-title")
+        harness.wait_for(lambda: title.getState().contains(pyatspi.STATE_SHOWING), what="the planner on screen",
+                         interval=0.25)
+
+    def end(self):
+        """Ends Brindle as the session does, leaving its folders and the servers as they are."""
+        self.process.send_signal(harness.signal.SIGTERM)
+        self.process.wait(20)
+
+    def launch(self):
+        """Starts Brindle again on the same folders."""
+        self.process = subprocess.Popen([self.binary], env=self.environment(), stdout=self.log,
+                                        stderr=subprocess.STDOUT, cwd=self.root)
+        self.wait_ready()
+
+    # The page in the accessibility tree: WebKit puts each element's id among its attributes.
 
     def application(self):
-        # Only the Brindle of this test: the registry may still list one that has just ended,
-        # and every question to it waits for the bus to time out.
-        for application in self.pyatspi.Registry.getDesktop(0):
+        # Only this run's Brindle: the registry may still list one that has just ended.
+        for application in pyatspi.Registry.getDesktop(0):
             try:
-                if application is not None and application.get_process_id() == self.process_id:
+                if application is not None and application.get_process_id() == self.process.pid:
                     return application
-            except Exception:
+            except Exception:  # An application that went away while the desktop was listed.
                 continue
         return None
 
@@ -93,149 +98,65 @@ class Accessibility:
         application = self.application()
         if application is None:
             return None
+
         def matches(node):
             try:
                 return node is not None and node.get_attributes().get("id") == element_id
             except Exception:  # A node that went away while the tree was walked.
                 return False
 
-        return self.pyatspi.findDescendant(application, matches)
+        return pyatspi.findDescendant(application, matches)
 
-    def wait_for_element(self, element_id, timeout=30):
-        return wait_for(f"the page element #{element_id}", lambda: self.element(element_id), timeout)
+    def wait_element(self, element_id):
+        return harness.wait_for(lambda: self.element(element_id), what=f"the page's #{element_id}", interval=0.25)
 
     def press(self, element_id):
-        node = self.wait_for_element(element_id)
-        action = node.queryAction()
-        for index in range(action.nActions):
-            if action.getName(index) in ("press", "click", "activate"):
-                action.doAction(index)
-                return
-        action.doAction(0)
+        action = self.wait_element(element_id).queryAction()
+        names = [action.getName(index) for index in range(action.nActions)]
+        action.doAction(names.index("click") if "click" in names else 0)
+
+    # The keyboard.
 
     def focus(self, element_id):
-        node = self.wait_for_element(element_id)
+        window = harness.wait_for(
+            lambda: xdotool("search", "--onlyvisible", "--pid", self.process.pid, "--name", "^Brindle$"),
+            what="Brindle's main window")[0]
+        geometry = dict(line.split("=", 1) for line in xdotool("getwindowgeometry", "--shell", window))
+        # The pointer rests in a corner of the main window, away from where the alarm panel
+        # appears, so that the keys go where the focus is.
+        xdotool("mousemove", int(geometry["X"]) + 40, int(geometry["Y"]) + 40)
+        xdotool("windowfocus", "--sync", window)
+        node = self.wait_element(element_id)
         node.queryComponent().grabFocus()
-        wait_for(f"the keyboard focus in #{element_id}",
-                 lambda: node.getState().contains(self.pyatspi.STATE_FOCUSED), timeout=10)
-        return node
-
-    def segment_names(self, element_id):
-        """The editable parts of a date field in the order the locale shows them."""
-        node = self.wait_for_element(element_id)
-        segments = self.pyatspi.findAllDescendants(node, lambda child: child.getRole() == self.pyatspi.ROLE_SPIN_BUTTON)
-        return [segment.name for segment in segments]
-
-
-class PlannerInBrindle:
-    """One Brindle with the demo planner, its own folders, a notification server and a log."""
-
-    def __init__(self, test):
-        self.test = test
-        self.scratch = Path(tempfile.mkdtemp(prefix="brindle-demo-"))
-        test.addCleanup(shutil.rmtree, self.scratch, ignore_errors=True)
-        self.store = self.scratch / "data" / "Brindle" / "alarms.json"
-        self.defaults = self.scratch / "config" / "Brindle" / "defaults.json"
-        self.notifications = self.scratch / "notifications.log"
-        self.brindle = None
-        self.accessibility = Accessibility()
-
-    def start_process(self, command, log_name, **options):
-        log = open(self.scratch / log_name, "w")
-        self.test.addCleanup(log.close)
-        process = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT, **options)
-        self.test.addCleanup(self.end, process)
-        return process
+        harness.wait_for(lambda: node.getState().contains(pyatspi.STATE_FOCUSED), what=f"the focus in #{element_id}")
 
     @staticmethod
-    def end(process):
-        if process.poll() is None:
-            process.terminate()
-            try:
-                process.wait(timeout=15)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait()
+    def type(text):
+        xdotool("type", "--delay", 40, text)
 
-    def start_notification_server(self):
-        self.start_process(["/usr/bin/python3", "-m", "dbusmock", "--template", "notification_daemon",
-                            "-l", str(self.notifications)], "dbusmock.log")
-        wait_for("the stand-in notification server", lambda: "true" in run(
-            "gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
-            "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.NameHasOwner",
-            "org.freedesktop.Notifications"))
+    @staticmethod
+    def keys(*names):
+        xdotool("key", "--delay", 60, *names)
 
-    def start_planner_server(self):
-        # The port is part of the test build, so a server of another test run has to finish
-        # first; the demo server says "cannot listen" and exits while the port is taken.
-        def started():
-            server = self.start_process(["/usr/bin/python3", "-u", str(SERVE), "--port", str(PORT),
-                                         "--cert-dir", str(CERTS)], "planner-server.log",
-                                        stdin=subprocess.DEVNULL)
-            while server.poll() is None:
-                if "Serving the planner" in (self.scratch / "planner-server.log").read_text():
-                    return True
-                time.sleep(0.1)
-            time.sleep(1)
-            return False
+    def date_parts(self, element_id):
+        """The names of a date field's editable parts, in the order the locale shows them."""
+        node = self.wait_element(element_id)
+        parts = pyatspi.findAllDescendants(node, lambda child: child.getRole() == pyatspi.ROLE_SPIN_BUTTON)
+        return [part.name for part in parts]
 
-        wait_for(f"port {PORT} for the planner server", started, timeout=120)
-
-    def start_brindle(self):
-        environment = {name: value for name, value in os.environ.items() if not name.startswith("LC_")}
-        environment.update(XDG_DATA_HOME=str(self.scratch / "data"),
-                           XDG_CONFIG_HOME=str(self.scratch / "config"),
-                           XDG_CACHE_HOME=str(self.scratch / "cache"),
-                           # The date field's parts follow the locale; the test reads their
-                           # order from the page, but 24-hour time keeps AM and PM out of it.
-                           LANG="C.UTF-8")
-        self.brindle = self.start_process([str(brindle_binary())], "brindle.log", env=environment)
-        self.accessibility.process_id = self.brindle.pid
-        wait_for("Brindle's main window", lambda: visible_windows("Brindle"), timeout=60)
-        # On every load the page hands its schedule to Brindle, which writes the store.
-        wait_for("the planner's first schedule in the store", self.store.exists, timeout=60)
-        title = self.accessibility.wait_for_element("task-title", timeout=60)
-        # The page's script runs before WebKit first paints it; keys typed before then are lost.
-        wait_for("the planner on screen", lambda: title.getState().contains(self.accessibility.pyatspi.STATE_SHOWING))
-
-    def stop_brindle(self):
-        self.brindle.send_signal(signal.SIGTERM)
-        self.test.assertEqual(self.brindle.wait(timeout=20), 0)
-
-    def alarms(self):
-        try:
-            return json.loads(self.store.read_text())
-        except (OSError, ValueError):
-            return None
-
-    def focus_main_window(self):
-        window = visible_windows("Brindle")[0]
-        geometry = dict(line.split("=") for line in run("xdotool", "getwindowgeometry", "--shell", window).split())
-        # The pointer rests inside the main window, away from where the alarm panel appears, so
-        # that keys go to the window that has the focus.
-        run("xdotool", "mousemove", str(int(geometry["X"]) + 40), str(int(geometry["Y"]) + 40))
-        run("xdotool", "windowfocus", "--sync", window)
-
-    def type(self, text):
-        run("xdotool", "type", "--delay", "40", text)
-
-    def keys(self, *names):
-        run("xdotool", "key", "--delay", "60", *names)
-
-    def add_task(self, title, at, mode, sound):
-        """Adds a task the way a person does: type the title, Tab into the date and type each
-        part, choose the kind with the arrow keys and the sound by its first letter, then Tab to
-        "Add task" and press Return. Returns the alarm Brindle stored for it."""
-        self.focus_main_window()
-        self.accessibility.focus("task-title")
+    def add_task(self, test, title, at, mode, sound):
+        """Adds a task as a person does: type the title, Tab into the date and type each part,
+        pick the kind with an arrow key and the sound by its first letter, Tab to "Add task" and
+        press Return. Gives back the alarm that Brindle stored for it."""
+        self.focus("task-title")
         self.type(title)
         self.keys("Tab")
         local = time.localtime(at)
-        parts = {"month": local.tm_mon, "day": local.tm_mday, "year": local.tm_year,
-                 "hour": local.tm_hour, "minutes": local.tm_min, "seconds": local.tm_sec}
-        for name in self.accessibility.segment_names("task-at"):
-            self.test.assertIn(name, parts, "the date field has a part this test cannot fill")
-            self.type(f"{parts[name]:02d}")
+        values = {"month": local.tm_mon, "day": local.tm_mday, "year": local.tm_year,
+                  "hour": local.tm_hour, "minutes": local.tm_min, "seconds": local.tm_sec}
+        for part in self.date_parts("task-at"):
+            test.assertIn(part, values, "the date field has a part this test cannot fill")
+            self.type(f"{values[part]:02d}")
             self.keys("Tab")
         if mode == "alarm":
             self.keys("Right")
@@ -244,88 +165,81 @@ class PlannerInBrindle:
         self.keys("Tab", "Tab", "Return")
 
         def stored():
-            return next((alarm for alarm in self.alarms() or [] if alarm["title"] == title), None)
+            self.check_running()
+            return next((alarm for alarm in self.stored_alarms() or [] if alarm["title"] == title), None)
 
-        alarm = wait_for(f"Brindle to store the task {title!r}", stored, timeout=20)
-        self.test.assertEqual((alarm["at"], alarm["mode"], alarm["sound"]), (at * 1000, mode, sound))
+        alarm = harness.wait_for(stored, what=f"Brindle to store the task {title!r}")
+        test.assertEqual((alarm["at"], alarm["mode"], alarm["sound"]), (at * 1000, mode, sound))
         task_id, _, rest = alarm["key"].partition("/")
-        self.test.assertEqual(rest, "main")
-        self.test.assertTrue(task_id)
+        test.assertTrue(task_id)
+        test.assertEqual(rest, "main")
         return alarm
 
-    def screenshot(self, name):
-        if not SCREENSHOTS:
-            return
-        folder = Path(SCREENSHOTS)
-        folder.mkdir(parents=True, exist_ok=True)
-        run("import", "-window", "root", str(folder / name))
+    @staticmethod
+    def screenshot(name):
+        if SCREENSHOTS:
+            Path(SCREENSHOTS).mkdir(parents=True, exist_ok=True)
+            subprocess.run(["import", "-window", "root", str(Path(SCREENSHOTS) / name)], check=True)
 
 
 class DemoPlannerTest(unittest.TestCase):
-    def setUp(self):
-        self.planner = PlannerInBrindle(self)
-        self.planner.start_notification_server()
-        self.planner.start_planner_server()
-        self.planner.start_brindle()
-
     def test_alarm_set_in_the_planner_rings_and_the_planner_stops_it(self):
-        planner = self.planner
-        tomorrow = (int(time.time()) // 60 + 26 * 60) * 60
-        later = planner.add_task("Call the dentist about Thursday", tomorrow, "notify", "bell")
-        due = int(time.time()) + 25
-        alarm = planner.add_task("Take the bread out of the oven", due, "alarm", "digital")
-        # Each change hands over the whole schedule, so the earlier task is still there.
-        self.assertEqual([entry["key"] for entry in planner.alarms()], [later["key"], alarm["key"]])
-        if SCREENSHOTS:
-            # WebKit paints a moment after the page changes, and the toast needs to fade.
-            time.sleep(4)
-            planner.screenshot("planner.png")
+        with DemoBrindle() as brindle:
+            tomorrow = (int(time.time()) // 60 + 26 * 60) * 60
+            later = brindle.add_task(self, "Call the dentist about Thursday", tomorrow, "notify", "bell")
+            due = int(time.time()) + 25
+            alarm = brindle.add_task(self, "Take the bread out of the oven", due, "alarm", "digital")
+            # Every change hands over the whole schedule: the earlier task is still in it.
+            self.assertEqual(brindle.stored_alarms(), [later, alarm])
+            if SCREENSHOTS:
+                time.sleep(4)  # WebKit paints a moment after a change, and the toast fades.
+                brindle.screenshot("brindle-planner.png")
 
-        wait_for("the alarm panel", lambda: visible_windows("Brindle alarm"), timeout=due - time.time() + 30)
-        time.sleep(1.5)
-        planner.screenshot("alarm.png")
+            harness.wait_for(lambda: brindle.check_running() or panel_windows(),
+                             timeout=due - time.time() + harness.DEFAULT_TIMEOUT, what="the alarm panel")
+            if SCREENSHOTS:
+                time.sleep(2)
+                brindle.screenshot("brindle-alarm.png")
 
-        planner.accessibility.press("stop-alarm")
-        wait_for("the alarm panel to close", lambda: not visible_windows("Brindle alarm"), timeout=15)
-        # Stopping from the page is a stop, not a snooze: nothing new waits in the schedule.
-        self.assertEqual([entry["key"] for entry in planner.alarms()], [later["key"], alarm["key"]])
-        fired = json.loads(planner.defaults.read_text())["fired"]
-        self.assertEqual(len(fired), 1)
-        self.assertTrue(fired[0].startswith(alarm["key"]))
+            brindle.press("stop-alarm")
+            harness.wait_for(lambda: not panel_windows(), what="the alarm panel to close")
+            # The page's stop is a stop, not a snooze: nothing new waits in the schedule.
+            self.assertEqual(brindle.stored_alarms(), [later, alarm])
+            fired = json.loads(brindle.defaults_path.read_text())["fired"]
+            self.assertEqual(len(fired), 1)
+            self.assertTrue(fired[0].startswith(alarm["key"]))
+            brindle.check_running()
 
     def test_reminder_set_in_the_planner_becomes_a_notification(self):
-        planner = self.planner
-        due = int(time.time()) + 20
-        planner.add_task("Water the plants", due, "notify", "chime")
+        with DemoBrindle() as brindle:
+            due = int(time.time()) + 20
+            brindle.add_task(self, "Water the plants", due, "notify", "chime")
 
-        def notified():
-            text = planner.notifications.read_text() if planner.notifications.exists() else ""
-            return [line for line in text.splitlines() if "Brindle reminder" in line]
+            def reminders():
+                brindle.check_running()
+                return [n for n in brindle.notifications() if n["summary"] == "Brindle reminder"]
 
-        lines = wait_for("the reminder notification", notified, timeout=due - time.time() + 30)
-        self.assertEqual(len(lines), 1)
-        self.assertIn("Water the plants", lines[0])
-        self.assertFalse(visible_windows("Brindle alarm"), "a reminder must not ring")
+            shown = harness.wait_for(reminders, timeout=due - time.time() + harness.DEFAULT_TIMEOUT,
+                                     what="the reminder notification")
+            self.assertEqual([n["body"] for n in shown], ["Water the plants"])
+            self.assertFalse(panel_windows(), "a reminder must not ring")
 
     def test_tasks_outlive_brindle_and_the_page_hands_them_over_again(self):
-        planner = self.planner
-        alarm = planner.add_task("Renew the passport", int(time.time()) + 3 * 3600, "alarm", "chime")
-        # Give WebKit a moment to write the page's storage before Brindle goes away.
-        time.sleep(2)
-        planner.stop_brindle()
-        planner.store.unlink()
+        with DemoBrindle() as brindle:
+            alarm = brindle.add_task(self, "Renew the passport", int(time.time()) + 3 * 3600, "alarm", "chime")
+            # Give WebKit a moment to write the page's storage before Brindle goes away.
+            time.sleep(2)
+            brindle.end()
+            brindle.store_path.unlink()
+            brindle.launch()
+            self.assertEqual(brindle.stored_alarms(), [alarm])
 
-        planner.start_brindle()
-        self.assertEqual(wait_for("the task handed over again", planner.alarms), [alarm])
-
-        task_id = alarm["key"].split("/")[0]
-        planner.accessibility.press(f"remove-{task_id}")
-        wait_for("the removal to reach Brindle", lambda: planner.alarms() == [])
-        wait_for("the task to leave the page", lambda: planner.accessibility.element(f"remove-{task_id}") is None)
+            task_id = alarm["key"].split("/")[0]
+            brindle.press(f"remove-{task_id}")
+            harness.wait_for(lambda: brindle.stored_alarms() == [], what="the removal to reach Brindle")
+            harness.wait_for(lambda: brindle.element(f"remove-{task_id}") is None, what="the task to leave the page",
+                             interval=0.25)
 
 
 if __name__ == "__main__":
-    ensure_session()
-    # pyatspi calls interfaces that newer AT-SPI marks as deprecated; they work as before.
-    warnings.filterwarnings("ignore", category=DeprecationWarning)
-    unittest.main(verbosity=2)
+    harness.main()
