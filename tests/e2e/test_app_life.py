@@ -1,0 +1,338 @@
+#!/usr/bin/python3
+"""Brindle's life as an application, on the real binary: launching it again while it runs,
+hiding it, quitting with and without an alarm ahead, the Edit keys in the page and the About
+dialog.
+
+Keys are sent with xdotool to the main window; the quit question, the About dialog and the
+menubar are found and pressed through the accessibility tree, as assistive technology does.
+"""
+
+import ctypes
+import os
+import re
+import subprocess
+import sys
+import time
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import harness  # noqa: E402
+from harness import DEFAULT_TIMEOUT, now_ms, wait_for  # noqa: E402
+
+import pyatspi  # noqa: E402
+
+QUESTION = "Quit Brindle?"
+INFORMATIVE = "Ringing alarms cannot sound while Brindle is quit. Close the window to keep alarms running."
+HOUR_MS = 3600 * 1000.0
+
+
+def built_version():
+    """The version this build of Brindle carries, as the build wrote it into its settings."""
+    settings = Path(os.environ.get("BRINDLE_BUILD_DIR", ".")) / "generated" / "build_config.h"
+    match = re.search(r'version = "([^"]+)"', settings.read_text()) if settings.is_file() else None
+    if not match:
+        raise unittest.SkipTest("BRINDLE_BUILD_DIR does not hold a configured build")
+    return match.group(1)
+
+
+def xdotool(*arguments):
+    result = subprocess.run(["xdotool", *map(str, arguments)], capture_output=True, text=True)
+    return result.stdout.split() if result.returncode == 0 else []
+
+
+def visible_windows(pid, title="Brindle"):
+    """Brindle's mapped windows with this title (--all: both the process and the title match)."""
+    return xdotool("search", "--all", "--onlyvisible", "--pid", pid, "--name", f"^{title}$")
+
+
+def alarm(key, at, title, mode="alarm", sound="bell"):
+    return {"key": key, "at": at, "title": title, "sound": sound, "mode": mode}
+
+
+def icon_pixels(png):
+    """How many pixels of the picture have the orange of Brindle's icon tile."""
+    histogram = subprocess.run(["convert", str(png), "-format", "%c", "histogram:info:-"], check=True,
+                               capture_output=True, text=True).stdout
+    count = 0
+    for line in histogram.splitlines():
+        match = re.match(r"\s*(\d+):\s*\(\s*(\d+),\s*(\d+),\s*(\d+)", line)
+        if not match:
+            continue
+        pixels, red, green, blue = map(int, match.groups())
+        if red > 200 and 90 < green < 175 and blue < 100:
+            count += pixels
+    return count
+
+
+def screenshot(window, png):
+    """What the screen shows where the window is: the picture a person sees."""
+    lines = subprocess.run(["xdotool", "getwindowgeometry", "--shell", str(window)], check=True,
+                           capture_output=True, text=True).stdout.split()
+    geometry = dict(line.split("=", 1) for line in lines)
+    area = f"{geometry['WIDTH']}x{geometry['HEIGHT']}+{geometry['X']}+{geometry['Y']}"
+    subprocess.run(["import", "-window", "root", "-crop", area, "+repage", str(png)], check=True)
+
+
+def close_window(window):
+    """Asks the window to close the way a window manager's close button does (WM_DELETE_WINDOW)."""
+    x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XInternAtom.restype = ctypes.c_ulong
+    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+
+    class ClientMessage(ctypes.Structure):
+        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                    ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
+                    ("message_type", ctypes.c_ulong), ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
+
+    class Event(ctypes.Union):
+        _fields_ = [("message", ClientMessage), ("pad", ctypes.c_long * 24)]
+
+    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                               ctypes.POINTER(Event)]
+    x11.XFlush.argtypes = [ctypes.c_void_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    display = x11.XOpenDisplay(None)
+    event = Event()
+    event.message.type = 33  # ClientMessage
+    event.message.window = int(window)
+    event.message.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
+    event.message.format = 32
+    event.message.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
+    x11.XSendEvent(display, int(window), 0, 0, ctypes.byref(event))
+    x11.XFlush(display)
+    x11.XCloseDisplay(display)
+
+
+class AccessibleBrindle(harness.Brindle):
+    """The harness's Brindle with its accessibility bridge on, so that its dialogs and menus can
+    be read and pressed."""
+
+    def environment(self):
+        environment = super().environment()
+        environment.pop("NO_AT_BRIDGE", None)
+        return environment
+
+    def application(self):
+        """Brindle's root in the accessibility tree, found by its process."""
+        for application in pyatspi.Registry.getDesktop(0):
+            try:
+                if application is not None and application.get_process_id() == self.process.pid:
+                    return application
+            except Exception:  # An application that went away while the desktop was listed.
+                continue
+        return None
+
+    def find(self, predicate, root=None):
+        root = root or self.application()
+        if root is None:
+            return None
+
+        def matches(node):
+            try:
+                return node is not None and predicate(node)
+            except Exception:  # A node that went away while the tree was walked.
+                return False
+
+        return pyatspi.findDescendant(root, matches)
+
+    def window_with_text(self, text):
+        """The top-level window of Brindle's that shows a label with exactly this text."""
+        application = self.application()
+        if application is None:
+            return None
+        for window in application:
+            if window is None:
+                continue
+            if self.find(lambda node: node.name == text and node.getRoleName() == "label", window):
+                return window
+        return None
+
+    def question(self):
+        return self.window_with_text(QUESTION)
+
+    def press(self, node):
+        action = node.queryAction()
+        for index in range(action.nActions):
+            if action.getName(index) in ("click", "press", "activate"):
+                action.doAction(index)
+                return
+        action.doAction(0)
+
+    def button(self, window, label):
+        return self.find(lambda node: node.getRoleName() == "push button" and node.name == label, window)
+
+    def menu_item(self, label):
+        return self.find(lambda node: node.getRoleName() == "menu item" and node.name == label)
+
+    # The main window and its keys.
+
+    def main_window(self):
+        """The main window: the one Brindle shows at launch (the quit question is titled
+        "Brindle" as well, so it is told apart by being there first)."""
+        if getattr(self, "main_window_id", None) is None:
+            self.main_window_id = wait_for(lambda: visible_windows(self.process.pid),
+                                           what="Brindle's main window")[0]
+        return self.main_window_id
+
+    def key(self, *keys):
+        """Types the keys into the main window, given the keyboard focus first, as a person would.
+
+        The keys go through the X server (XTEST), not to the window by id: xdotool sends to a
+        window by id only while it has the focus, so a key that closes the window (Ctrl+Q) would
+        have its release sent to a window that is gone and stay held down in the server."""
+        window = self.main_window()
+        xdotool("windowfocus", "--sync", window)
+        xdotool("key", "--clearmodifiers", "--delay", "80", *keys)
+
+    def exited(self):
+        return self.process.poll() is not None
+
+    def launch_again(self):
+        return subprocess.run([self.binary], env=self.environment(), stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=DEFAULT_TIMEOUT, cwd=self.root)
+
+
+class AppLifeTest(unittest.TestCase):
+    def launch(self, alarms=None):
+        brindle = AccessibleBrindle(start=False)
+        if alarms is not None:
+            brindle.write_store(alarms)
+        self.addCleanup(brindle.__exit__, None, None, None)
+        brindle.start()
+        brindle.wait_planner()
+        return brindle
+
+    def test_launching_again_brings_the_hidden_window_back_and_the_second_process_exits(self):
+        brindle = self.launch()
+        window = brindle.main_window()
+        documents = brindle.hub.document_count()
+
+        brindle.key("ctrl+h")
+        wait_for(lambda: not visible_windows(brindle.process.pid), what="Ctrl+H to hide the window")
+        self.assertFalse(brindle.exited(), "hiding must not quit Brindle")
+
+        second = brindle.launch_again()
+        self.assertEqual(second.returncode, 0)
+        shown = wait_for(lambda: visible_windows(brindle.process.pid), what="the window to come back")
+        self.assertEqual(shown, [window], "the same window comes back")
+        self.assertFalse(brindle.exited())
+        # The page was not loaded again: the same document still answers.
+        self.assertEqual(brindle.hub.document_count(), documents)
+        self.assertEqual(brindle.page.run("return 6 * 7"), 42)
+
+    def test_ctrl_q_with_nothing_ahead_quits_at_once(self):
+        # A reminder ahead and an alarm already past do not make quitting costly.
+        brindle = self.launch([
+            alarm("r1/main", now_ms() + HOUR_MS, "Reminder ahead", mode="notify"),
+            alarm("a1/main", now_ms() - 20 * 60 * 1000.0, "Alarm long past"),
+        ])
+        brindle.key("ctrl+q")
+        self.assertEqual(brindle.process.wait(DEFAULT_TIMEOUT), 0)
+
+    def test_ctrl_q_with_an_alarm_ahead_asks_and_deliveries_go_on_while_it_waits(self):
+        ahead = alarm("a1/main", now_ms() + HOUR_MS, "Alarm in an hour")
+        brindle = self.launch([ahead])
+        window = brindle.main_window()
+
+        brindle.key("ctrl+q")
+        question = wait_for(brindle.question, what="the quit question")
+        self.assertIsNotNone(brindle.find(lambda node: node.name == INFORMATIVE, question),
+                             "the question explains itself")
+        keep = brindle.button(question, "Keep running")
+        quit_button = brindle.button(question, "Quit")
+        self.assertIsNotNone(keep)
+        self.assertIsNotNone(quit_button)
+        self.assertTrue(keep.getState().contains(pyatspi.STATE_IS_DEFAULT), "Keep running is the default")
+
+        # While the question waits, the page hands over a reminder that falls due a few seconds
+        # later; Brindle takes it and delivers it with the question still up.
+        reminder = alarm("r1/main", now_ms() + 3000, "Water the plants", mode="notify")
+        answer = brindle.page.request("schedule", {"alarms": [ahead, reminder], "taskIds": ["a1", "r1"]})
+        self.assertEqual(answer, {"value": True})
+        delivered = wait_for(lambda: [n for n in brindle.notifications() if n["summary"] == "Brindle reminder"],
+                             what="the reminder while the question is up")
+        self.assertEqual([n["body"] for n in delivered], ["Water the plants"])
+        self.assertIsNotNone(brindle.question(), "the question is still waiting")
+        self.assertFalse(brindle.exited())
+
+        # Return answers the default button: Brindle keeps running, with its window and page.
+        xdotool("key", "Return")
+        wait_for(lambda: brindle.question() is None, what="the question to close")
+        self.assertFalse(brindle.exited(), "Keep running must keep Brindle")
+        self.assertEqual(visible_windows(brindle.process.pid), [window])
+        self.assertEqual(brindle.page.run("return document.title"), "Planner under test")
+        self.assertFalse(brindle.exited())
+
+        # Asked again, "Quit" ends it, cleanly.
+        brindle.key("ctrl+q")
+        question = wait_for(brindle.question, what="the quit question again")
+        brindle.press(brindle.button(question, "Quit"))
+        self.assertEqual(brindle.process.wait(DEFAULT_TIMEOUT), 0)
+        # Quitting saved nothing: the store is the schedule the page last handed over.
+        self.assertEqual([entry["key"] for entry in brindle.stored_alarms()], ["a1/main", "r1/main"])
+
+    def test_edit_keys_and_items_act_on_the_focused_field_in_the_page(self):
+        brindle = self.launch()
+        brindle.page.run("""
+            document.body.insertAdjacentHTML("beforeend",
+                '<input id="from" value="Buy oat milk"> <input id="to" value="">');
+            return null;""")
+
+        def focus(field):
+            brindle.page.run(f'document.getElementById("{field}").focus(); return null;')
+
+        def value(field):
+            return brindle.page.run(f'return document.getElementById("{field}").value')
+
+        def choose(label):
+            brindle.press(wait_for(lambda: brindle.menu_item(label), what=f"the menu item {label!r}"))
+
+        # From the keyboard: Ctrl+A, Ctrl+X in one field, Ctrl+V in the other.
+        focus("from")
+        brindle.key("ctrl+a", "ctrl+x")
+        wait_for(lambda: value("from") == "", what="Ctrl+A, Ctrl+X to cut the whole field")
+        focus("to")
+        brindle.key("ctrl+v")
+        wait_for(lambda: value("to") == "Buy oat milk", what="Ctrl+V to paste the cut text")
+
+        # From the Edit menu: Select All and Copy in that field, Paste back in the first.
+        choose("Select All")
+        choose("Copy")
+        focus("from")
+        choose("Paste")
+        wait_for(lambda: value("from") == "Buy oat milk", what="Edit, Paste to paste the copied text")
+        self.assertEqual(value("to"), "Buy oat milk", "copying leaves the field as it was")
+
+    def test_about_shows_name_version_and_icon_and_ctrl_0_brings_the_window_back(self):
+        brindle = self.launch()
+        window = brindle.main_window()
+        items = {}
+        for label in ("About Brindle", "Show Brindle", "Hide Brindle", "Quit Brindle",
+                      "Cut", "Copy", "Paste", "Select All"):
+            items[label] = wait_for(lambda: brindle.menu_item(label), what=f"the menu item {label!r}")
+
+        brindle.press(items["About Brindle"])
+        version = built_version()
+        about = wait_for(lambda: brindle.window_with_text(version), what="the About dialog")
+        self.assertIsNotNone(
+            brindle.find(lambda node: node.name == "Brindle" and node.getRoleName() == "label", about))
+        dialog = wait_for(lambda: visible_windows(brindle.process.pid, "About Brindle"), what="the About window")[0]
+        picture = Path(brindle.root) / "about.png"
+        screenshot(dialog, picture)
+        self.assertGreater(icon_pixels(picture), 2000, "the About dialog shows Brindle's own icon")
+
+        # With the main window closed, Ctrl+0 typed in another of Brindle's windows brings the
+        # same window back.
+        close_window(window)
+        wait_for(lambda: not visible_windows(brindle.process.pid), what="the main window to close")
+        xdotool("windowfocus", "--sync", dialog)
+        xdotool("key", "--clearmodifiers", "ctrl+0")
+        self.assertEqual(wait_for(lambda: visible_windows(brindle.process.pid), what="Ctrl+0"), [window])
+        self.assertFalse(brindle.exited())
+
+
+if __name__ == "__main__":
+    harness.main()
