@@ -30,17 +30,6 @@ TEST_F(AlarmRing, ShowsTheFloatingPanelAndLoopsTheSound)
     EXPECT_EQ(platform.activations, activationsAtLaunch + 1);
 }
 
-TEST_F(AlarmRing, AnEmptyTitleStillGivesBothButtons)
-{
-    ringAtLaunch({ alarm("t1", platform.nowMs(), "") });
-
-    auto panel = openPanel();
-    ASSERT_TRUE(panel);
-    EXPECT_EQ(panel->spec.label, "");
-    EXPECT_TRUE(panel->spec.onStop);
-    EXPECT_TRUE(panel->spec.onSnooze);
-}
-
 TEST_F(AlarmRing, TheLastOfTwoAlarmsInOnePassIsTheOneLeftRinging)
 {
     double now = platform.nowMs();
