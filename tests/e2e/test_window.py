@@ -8,6 +8,8 @@ https and for the schemes Brindle must never hand over, writes down every addres
 """
 
 import ctypes
+import os
+import signal
 import subprocess
 import sys
 import unittest
@@ -109,6 +111,32 @@ def close_window(window):
     x11.XCloseDisplay(display)
 
 
+def web_processes(ancestor):
+    """The WebKit web processes that descend from the given process (inside their sandbox)."""
+    parents = {}
+    names = {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat") as stat:
+                fields = stat.read().rsplit(")", 1)[1].split()
+            with open(f"/proc/{entry}/cmdline", "rb") as cmdline:
+                names[int(entry)] = cmdline.read().split(b"\0")[0]
+            parents[int(entry)] = int(fields[1])
+        except (OSError, IndexError, ValueError):
+            continue
+
+    def descends(pid):
+        while pid > 1:
+            pid = parents.get(pid, 0)
+            if pid == ancestor:
+                return True
+        return False
+
+    return [pid for pid, name in names.items() if name.endswith(b"/WebKitWebProcess") and descends(pid)]
+
+
 class WindowTest(unittest.TestCase):
     def launch(self):
         brindle = harness.Brindle(start=False)
@@ -198,6 +226,16 @@ class WindowTest(unittest.TestCase):
         self.assertEqual(brindle.opened_urls(), [])
         self.assertEqual(xdotool("search", "--onlyvisible", "--pid", brindle.process.pid, "--name", "."),
                          [self.window], "no second window")
+
+    def test_page_comes_back_after_its_web_process_dies(self):
+        brindle = self.launch()
+        victims = wait_for(lambda: web_processes(brindle.process.pid), what="the web process")
+        for pid in victims:
+            os.kill(pid, signal.SIGKILL)
+        document = brindle.wait_planner(after=1)
+        self.assertEqual(document["href"], PLANNER_URL)
+        brindle.check_running()
+        self.assertEqual(visible_windows(brindle.process.pid), [self.window])
 
     def test_page_permission_requests_are_refused(self):
         brindle = self.launch()
