@@ -17,7 +17,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
-from harness import APP_PORT, PLANNER_URL, planner_page, wait_for  # noqa: E402
+from harness import APP_PORT, PLANNER_URL, now_ms, planner_page, wait_for  # noqa: E402
 
 ORIGIN = f"https://localhost:{APP_PORT}"
 
@@ -138,9 +138,11 @@ def web_processes(ancestor):
 
 
 class WindowTest(unittest.TestCase):
-    def launch(self):
+    def launch(self, alarms=None):
         brindle = harness.Brindle(start=False)
         self.addCleanup(brindle.__exit__, None, None, None)
+        if alarms is not None:
+            brindle.write_store(alarms)
         body = STYLE + "\n".join(link for _, link in LINKS)
         brindle.hub.route("/planner", planner_page(SCRIPT, body))
         self.widen_browser(brindle)
@@ -195,6 +197,16 @@ class WindowTest(unittest.TestCase):
         self.assertEqual(brindle.hub.document_count(), 1, "the page must not have loaded again")
 
         # The session's SIGTERM ends Brindle at once and cleanly.
+        brindle.process.terminate()
+        self.assertEqual(brindle.process.wait(timeout=harness.DEFAULT_TIMEOUT), 0)
+
+    def test_system_quit_does_not_wait_for_the_quit_question(self):
+        ahead = {"key": "a1/main", "at": now_ms() + 3600e3, "title": "Later", "sound": "bell", "mode": "alarm"}
+        brindle = self.launch([ahead])
+        xdotool("windowfocus", "--sync", self.window)
+        xdotool("key", "--window", self.window, "ctrl+q")
+        # The question is a second window of Brindle's, in front of the main one.
+        wait_for(lambda: len(visible_windows(brindle.process.pid)) == 2, what="the quit question")
         brindle.process.terminate()
         self.assertEqual(brindle.process.wait(timeout=harness.DEFAULT_TIMEOUT), 0)
 
