@@ -2,12 +2,8 @@
 
 #include "platform/linux/files.h"
 #include "platform/linux/notifications.h"
-#include "platform/linux/wake.h"
-
-#if __has_include("platform/linux/sound_player.h")
 #include "platform/linux/sound_player.h"
-#define BRINDLE_HAS_SOUND_PLAYER 1
-#endif
+#include "platform/linux/wake.h"
 
 #include <glib.h>
 
@@ -153,12 +149,7 @@ std::optional<std::string> LinuxPlatform::resourcePath(std::string const& name, 
 
 std::unique_ptr<SoundPlayer> LinuxPlatform::createSoundPlayer(std::string const& path)
 {
-#ifdef BRINDLE_HAS_SOUND_PLAYER
     return createGstSoundPlayer(path);
-#else
-    (void)path;
-    return nullptr;
-#endif
 }
 
 // The result is not waited for: the desktop starts the browser in its own time.

@@ -1,11 +1,7 @@
 #include "build_config.h"
+#include "platform/linux/alarm_panel.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/web_view.h"
-
-#if __has_include("platform/linux/alarm_panel.h")
-#include "platform/linux/alarm_panel.h"
-#define BRINDLE_HAS_ALARM_PANEL 1
-#endif
 
 namespace brindle::native {
 
@@ -95,17 +91,12 @@ void LinuxPlatform::hideAllWindows()
 
 std::unique_ptr<AlarmPanel> LinuxPlatform::showAlarmPanel(PanelSpec const& spec)
 {
-#ifdef BRINDLE_HAS_ALARM_PANEL
     auto panel = showGtkAlarmPanel(spec, application_);
     // GtkApplication lists its windows newest first: the panel was just added.
     GList* windows = gtk_application_get_windows(application_);
     if (panel && windows && windows->data != mainWindow_)
         trackShown(GTK_WINDOW(windows->data));
     return panel;
-#else
-    (void)spec;
-    return nullptr;
-#endif
 }
 
 } // namespace brindle::native
