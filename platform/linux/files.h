@@ -7,9 +7,11 @@
 namespace brindle::native {
 
 bool createDirectories(std::string const& path);
+// The whole content of a regular file; none for anything else (a folder, a named pipe, a device).
 std::optional<std::string> readFile(std::string const& path);
 // Writes aside, flushes and renames over the file. When the path is a symbolic link the link
-// stays and its target is replaced, so a store that the user keeps elsewhere stays linked.
+// stays and its target is replaced, so a store that the user keeps elsewhere stays linked. A
+// failed write leaves the old file as it was and no temporary file beside it.
 bool writeFileAtomically(std::string const& path, std::string_view bytes);
 
 // The file that a path names once its symbolic links are followed (also when the last target
