@@ -1,0 +1,127 @@
+#!/usr/bin/python3
+"""`cmake --install` lays Brindle out under a prefix, and the installed Brindle runs from there.
+
+The current build tree is installed into a fresh temporary prefix; the layout is checked file by
+file, the desktop entry is run through desktop-file-validate, and the installed binary is
+started and made to ring, which shows that it finds its sounds beside itself in the prefix.
+"""
+
+import configparser
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+import xml.etree.ElementTree as ElementTree
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import harness  # noqa: E402
+from harness import now_ms, wait_for  # noqa: E402
+
+SOURCE_DIR = Path(os.environ.get("BRINDLE_SOURCE_DIR", Path(__file__).resolve().parents[2]))
+APPLICATION_ID = "app.brindle.Brindle"
+SOUNDS = ("bell", "chime", "digital")
+
+
+def png_size(path):
+    """Width and height from a PNG's header chunk."""
+    data = path.read_bytes()[:24]
+    if data[:8] != b"\x89PNG\r\n\x1a\n" or data[12:16] != b"IHDR":
+        return None
+    return struct.unpack(">II", data[16:24])
+
+
+def open_files(pid):
+    """The files the process has open, by path."""
+    paths = []
+    folder = Path(f"/proc/{pid}/fd")
+    for descriptor in folder.iterdir() if folder.exists() else []:
+        try:
+            paths.append(os.readlink(descriptor))
+        except OSError:  # Closed while the folder was read.
+            continue
+    return paths
+
+
+class InstallTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        build = os.environ.get("BRINDLE_BUILD_DIR")
+        if not build:
+            raise unittest.SkipTest("BRINDLE_BUILD_DIR is not set; run the tests through ctest")
+        cls.prefix = Path(tempfile.mkdtemp(prefix="brindle-prefix-"))
+        result = subprocess.run(["cmake", "--install", build, "--prefix", str(cls.prefix)],
+                                capture_output=True, text=True)
+        if result.returncode != 0:
+            shutil.rmtree(cls.prefix, ignore_errors=True)
+            raise AssertionError(f"cmake --install failed:\n{result.stdout}{result.stderr}")
+        cls.install_log = result.stdout
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.prefix, ignore_errors=True)
+
+    def test_layout(self):
+        prefix = self.prefix
+        binary = prefix / "bin" / "brindle"
+        self.assertTrue(binary.is_file() and os.access(binary, os.X_OK), self.install_log)
+
+        for sound in SOUNDS:
+            installed = prefix / "share" / "brindle" / "sounds" / f"{sound}.wav"
+            self.assertTrue(installed.is_file(), f"{sound}.wav is missing")
+            self.assertEqual(installed.read_bytes(), (SOURCE_DIR / "resources" / "sounds" / f"{sound}.wav").read_bytes())
+
+        desktop = prefix / "share" / "applications" / f"{APPLICATION_ID}.desktop"
+        validation = subprocess.run(["desktop-file-validate", str(desktop)], capture_output=True, text=True)
+        self.assertEqual(validation.returncode, 0, validation.stdout + validation.stderr)
+        entry = configparser.ConfigParser(interpolation=None)
+        entry.optionxform = str
+        entry.read(desktop, encoding="utf-8")
+        section = entry["Desktop Entry"]
+        self.assertEqual(section["Name"], "Brindle")
+        # The entry starts the installed binary and shows the installed icon.
+        self.assertEqual(section["Exec"].split()[0], binary.name)
+        self.assertEqual(section["Icon"], APPLICATION_ID)
+
+        icons = prefix / "share" / "icons" / "hicolor"
+        svg = icons / "scalable" / "apps" / f"{APPLICATION_ID}.svg"
+        self.assertEqual(ElementTree.parse(svg).getroot().tag, "{http://www.w3.org/2000/svg}svg")
+        png = icons / "256x256" / "apps" / f"{APPLICATION_ID}.png"
+        self.assertEqual(png_size(png), (256, 256))
+
+        # Nothing of the build or the tests comes along.
+        installed = sorted(str(path.relative_to(prefix)) for path in prefix.rglob("*") if path.is_file())
+        self.assertEqual(installed, sorted([
+            "bin/brindle",
+            *[f"share/brindle/sounds/{sound}.wav" for sound in SOUNDS],
+            f"share/applications/{APPLICATION_ID}.desktop",
+            f"share/icons/hicolor/scalable/apps/{APPLICATION_ID}.svg",
+            f"share/icons/hicolor/256x256/apps/{APPLICATION_ID}.png",
+        ]))
+
+    def test_installed_brindle_rings_with_the_sound_beside_it(self):
+        with harness.Brindle(start=False) as brindle:
+            brindle.binary = str(self.prefix / "bin" / "brindle")
+            brindle.start()
+            brindle.wait_planner()
+            due = {"key": "t1/main", "at": now_ms() + 2000, "title": "Take the bread out", "sound": "digital",
+                   "mode": "alarm"}
+            self.assertEqual(brindle.page.request("schedule", {"alarms": [due], "taskIds": ["t1"]}),
+                             {"value": True})
+
+            wait_for(lambda: subprocess.run(
+                ["xdotool", "search", "--all", "--onlyvisible", "--pid", str(brindle.process.pid), "--name",
+                 "^Brindle alarm$"], capture_output=True).returncode == 0, what="the alarm panel")
+            # The player reads the WAV from the prefix the binary was installed in, not from the
+            # build tree it came from.
+            sound = str(self.prefix / "share" / "brindle" / "sounds" / "digital.wav")
+            wait_for(lambda: sound in open_files(brindle.process.pid), what="the installed sound to be open")
+            self.assertEqual([path for path in open_files(brindle.process.pid) if path.endswith(".wav")
+                              and not path.startswith(str(self.prefix))], [])
+
+
+if __name__ == "__main__":
+    harness.main()
