@@ -1,5 +1,7 @@
 #include "app/app_delegate.h"
 
+#include <algorithm>
+
 namespace brindle {
 
 namespace {
@@ -17,6 +19,9 @@ void AppDelegate::webProcessTerminated()
         return;
     double now = platform_.nowMs();
     double wait = lastWebProcessReloadMs_ ? *lastWebProcessReloadMs_ + minimumReloadSpacingMs - now : 0;
+    // The spacing is read off the wall clock; when that clock has been set back, the wait is
+    // still never longer than the spacing itself.
+    wait = std::min(wait, minimumReloadSpacingMs);
     if (wait <= 0) {
         lastWebProcessReloadMs_ = now;
         webView_->reload();
