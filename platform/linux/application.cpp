@@ -15,7 +15,6 @@ namespace {
 constexpr char const* applicationId = "app.brindle.Brindle";
 
 struct Session {
-    LinuxPlatform* platform = nullptr;
     ApplicationDelegate* delegate = nullptr;
     bool launched = false;
 };
@@ -86,7 +85,7 @@ int runApplication(int argc, char** argv, DelegateFactory makeDelegate)
     std::unique_ptr<ApplicationDelegate> delegate = makeDelegate(platform);
     platform.setDelegate(delegate.get());
 
-    Session session { &platform, delegate.get() };
+    Session session { delegate.get() };
     g_signal_connect(application.get(), "startup", G_CALLBACK(onStartup), nullptr);
     g_signal_connect(application.get(), "activate", G_CALLBACK(onActivate), &session);
     guint const terminate = g_unix_signal_add(SIGTERM, onTerminationSignal, &platform);

@@ -17,6 +17,11 @@ std::string jsonString(std::string_view text)
     return { buffer.GetString(), buffer.GetSize() };
 }
 
+rapidjson::Value const* member(rapidjson::Value const& object, char const* name)
+{
+    return object.HasMember(name) ? &object[name] : nullptr;
+}
+
 } // namespace
 
 // The relay runs in a world of its own: the page can replace JSON, location or postMessage in
@@ -57,23 +62,22 @@ std::optional<ScriptMessage> readRelayMessage(std::string_view json)
     if (document.HasParseError() || !document.IsObject())
         return std::nullopt;
 
-    auto const isMainFrame = document.FindMember("isMainFrame");
-    auto const protocol = document.FindMember("protocol");
-    auto const host = document.FindMember("host");
-    auto const body = document.FindMember("body");
-    auto const end = document.MemberEnd();
-    if (isMainFrame == end || !isMainFrame->value.IsBool() || protocol == end || !protocol->value.IsString()
-        || host == end || !host->value.IsString() || body == end || !body->value.IsString())
+    auto const* isMainFrame = member(document, "isMainFrame");
+    auto const* protocol = member(document, "protocol");
+    auto const* host = member(document, "host");
+    auto const* body = member(document, "body");
+    if (!isMainFrame || !isMainFrame->IsBool() || !protocol || !protocol->IsString() || !host
+        || !host->IsString() || !body || !body->IsString())
         return std::nullopt;
 
     ScriptMessage message;
-    message.isMainFrame = isMainFrame->value.GetBool();
-    message.protocol.assign(protocol->value.GetString(), protocol->value.GetStringLength());
+    message.isMainFrame = isMainFrame->GetBool();
+    message.protocol.assign(protocol->GetString(), protocol->GetStringLength());
     // location.protocol ends with its colon ("https:"); Brindle compares the bare scheme.
     if (!message.protocol.empty() && message.protocol.back() == ':')
         message.protocol.pop_back();
-    message.host.assign(host->value.GetString(), host->value.GetStringLength());
-    message.body.assign(body->value.GetString(), body->value.GetStringLength());
+    message.host.assign(host->GetString(), host->GetStringLength());
+    message.body.assign(body->GetString(), body->GetStringLength());
     return message;
 }
 
