@@ -132,7 +132,10 @@
   async function checkPermission(method) {
     setPermission("checking");
     try {
-      setPermission(await desktop.request(method));
+      const state = await desktop.request(method);
+      setPermission(state);
+      // The pill may look just as it did before the click, so the answer is also said aloud.
+      if (method === "enable") showStatus(state === "granted" ? "Notifications are allowed." : "Notifications are still off.");
     } catch (error) {
       setPermission("unknown");
       showError(`Brindle could not tell whether notifications are allowed: ${error.message}`, "permission");

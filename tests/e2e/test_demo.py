@@ -39,8 +39,8 @@ def panel_windows():
 class DemoBrindle(harness.Brindle):
     """The harness's Brindle on the demo planner, with its accessibility bridge on."""
 
-    def __init__(self):
-        super().__init__()
+    def __init__(self, notifications=True):
+        super().__init__(notifications=notifications)
         for name, content_type in (("index.html", "text/html; charset=utf-8"),
                                    ("planner.css", "text/css; charset=utf-8"),
                                    ("planner.js", "text/javascript; charset=utf-8")):
@@ -114,6 +114,25 @@ class DemoBrindle(harness.Brindle):
         action = self.wait_element(element_id).queryAction()
         names = [action.getName(index) for index in range(action.nActions)]
         action.doAction(names.index("click") if "click" in names else 0)
+
+    def text(self, element_id):
+        """The text an element shows; WebKit may hand it to an anonymous child (a flex box)."""
+        def text_of(node):
+            try:
+                text = node.queryText()
+                return text.getText(0, text.characterCount)
+            except NotImplementedError:
+                return "".join(text_of(child) for child in node if child is not None)
+
+        node = self.element(element_id)
+        try:
+            return None if node is None else text_of(node)
+        except Exception:  # The element changed while it was read.
+            return None
+
+    def wait_text(self, element_id, expected):
+        harness.wait_for(lambda: self.check_running() or self.text(element_id) == expected,
+                         what=f"{expected!r} in #{element_id} (last seen {self.text(element_id)!r})", interval=0.25)
 
     # The keyboard.
 
@@ -214,6 +233,11 @@ class DemoPlannerTest(unittest.TestCase):
         with DemoBrindle() as brindle:
             due = int(time.time()) + 20
             brindle.add_task(self, "Water the plants", due, "notify", "chime")
+            # While the reminder is not yet due: the page learnt from Brindle that notifications
+            # are allowed, and its preview button reaches Brindle and is answered.
+            brindle.wait_text("permission", "Notifications allowed")
+            brindle.press("preview-sound")
+            brindle.wait_text("status", "Playing Chime.")
 
             def reminders():
                 brindle.check_running()
@@ -223,6 +247,14 @@ class DemoPlannerTest(unittest.TestCase):
                                      what="the reminder notification")
             self.assertEqual([n["body"] for n in shown], ["Water the plants"])
             self.assertFalse(panel_windows(), "a reminder must not ring")
+
+    def test_without_a_notification_server_the_planner_says_notifications_are_off(self):
+        with DemoBrindle(notifications=False) as brindle:
+            brindle.wait_text("permission", "Notifications are off")
+            # Asking again cannot prompt on Linux; the answer stays the same, and says so.
+            brindle.press("enable-notifications")
+            brindle.wait_text("status", "Notifications are still off.")
+            self.assertEqual(brindle.text("permission"), "Notifications are off")
 
     def test_tasks_outlive_brindle_and_the_page_hands_them_over_again(self):
         with DemoBrindle() as brindle:
