@@ -12,8 +12,6 @@ import sys
 import tempfile
 import time
 import unittest
-import urllib.error
-import urllib.request
 from http.client import HTTPSConnection
 from pathlib import Path
 
