@@ -419,6 +419,31 @@ class Brindle:
                                         stderr=subprocess.STDOUT, cwd=self.root)
         return self
 
+    def start_servers(self):
+        """Starts the test servers alone, for tests that launch the binary with relaunch()."""
+        self.servers.append(TestServer(self.hub, APP_PORT))
+        self.servers.append(TestServer(self.hub, 0))
+        return self
+
+    def relaunch(self):
+        """Starts the binary (again) in the same folders, with the same servers and session bus,
+        once any run before has ended; its output goes on into the same log. Without start()
+        before, no servers run: for a second Brindle that shares another one's hub."""
+        if self.process and self.process.poll() is None:
+            raise AssertionError("Brindle is still running")
+        if getattr(self, "log", None) is None:
+            self.log = open(self.log_path, "ab")
+        self.process = subprocess.Popen([self.binary], env=self.environment(), stdout=self.log,
+                                        stderr=subprocess.STDOUT, cwd=self.root)
+        return self.process
+
+    def kill(self):
+        """Ends Brindle at once with SIGKILL, as a crash or the out-of-memory killer would."""
+        if self.process and self.process.poll() is None:
+            self.process.kill()
+        if self.process:
+            self.process.wait()
+
     @property
     def other_origin(self):
         """The address of the second server: the planner's host on another port."""
@@ -471,6 +496,9 @@ class Brindle:
 
     def __exit__(self, kind, value, trace):
         self.stop()
+        if kind is not None:
+            print(f"--- Brindle's output (exit status {self.process and self.process.returncode}):\n"
+                  f"{self.output()}---", file=sys.stderr)
         if kind is not None and os.environ.get("BRINDLE_E2E_KEEP"):
             print(f"kept {self.root}", file=sys.stderr)
         else:
