@@ -125,7 +125,9 @@
     } catch (error) {
       if (generation !== scheduleGeneration) return;
       setSyncState("Brindle does not have your latest changes.", "failed");
-      showError(`Brindle refused the schedule: ${error.message}`, "schedule");
+      // The error text is Brindle's own ("Invalid alarm schedule", a time-out); it is the only
+      // account of what went wrong, so it is shown as it is.
+      showError(`Brindle did not take the schedule: ${error.message}`, "schedule");
     }
   }
 
@@ -135,7 +137,9 @@
       const state = await desktop.request(method);
       setPermission(state);
       // The pill may look just as it did before the click, so the answer is also said aloud.
-      if (method === "enable") showStatus(state === "granted" ? "Notifications are allowed." : "Notifications are still off.");
+      if (method === "enable") {
+        showStatus(state === "granted" ? "Notifications are allowed." : "Notifications are still off.");
+      }
     } catch (error) {
       setPermission("unknown");
       showError(`Brindle could not tell whether notifications are allowed: ${error.message}`, "permission");
@@ -154,7 +158,10 @@
     const known = Object.hasOwn(texts, state) ? state : "unknown";
     pill.dataset.state = known;
     pill.textContent = texts[known];
-    element("enable-notifications").hidden = known === "granted" || known === "checking";
+    // While an answer is awaited the button stays as it was, so that pressing it does not pull
+    // the keyboard focus out from under the person who pressed it.
+    const enable = element("enable-notifications");
+    if (known !== "checking") enable.hidden = known === "granted";
   }
 
   async function stopAlarm() {
