@@ -43,9 +43,11 @@ void prepareForSleep(GDBusConnection* connection, bool sleeping)
 // runs what arrived.
 void roundTrip(GDBusConnection* connection)
 {
-    g_autoptr(GVariant) id = g_dbus_connection_call_sync(connection, "org.freedesktop.DBus",
-        "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetId", nullptr, G_VARIANT_TYPE("(s)"),
-        G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+    GVariant* id = g_dbus_connection_call_sync(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+        "org.freedesktop.DBus", "GetId", nullptr, G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
+        nullptr);
+    ASSERT_TRUE(id);
+    g_variant_unref(id);
     while (g_main_context_iteration(nullptr, FALSE)) { }
 }
 
