@@ -173,6 +173,12 @@ std::string resolveSymbolicLinks(std::string const& path)
 bool writeFileAtomically(std::string const& path, std::string_view bytes)
 {
     std::string const target = resolveSymbolicLinks(path);
+    // Only a regular file is ever replaced (or a link whose chain loops, which points nowhere).
+    // A store linked to a device, a pipe or a folder is left alone: renaming over /dev/null
+    // would replace the device itself for everyone on the system.
+    struct stat found { };
+    if (lstat(target.c_str(), &found) == 0 && !S_ISREG(found.st_mode) && !S_ISLNK(found.st_mode))
+        return false;
     std::string const temporary = temporaryPath(target);
     g_autofree gchar* folder = g_path_get_dirname(target.c_str());
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <vector>
 
@@ -72,16 +73,28 @@ TEST(LinuxFileFaults, WriteCutShortLeavesTheOldFileWholeAndNothingBeside)
     EXPECT_EQ(entries(folder.path()), std::vector<std::string> { "alarms.json" });
 }
 
-TEST(LinuxFileFaults, FolderInPlaceOfTheFileIsKeptAndNothingIsLeftBeside)
+TEST(LinuxFileFaults, OnlyRegularFilesAreReplacedAlsoThroughALink)
 {
     TemporaryFolder folder;
-    std::string const path = folder / "alarms.json";
-    ASSERT_TRUE(createDirectories(path));
-    ASSERT_TRUE(writeFileAtomically(path + "/inside", "kept"));
+    std::string const pipe = folder / "pipe";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
+    // A device node of its own, so that a fault replaces nothing outside the test's folder.
+    std::string const device = folder / "null";
+    ASSERT_EQ(mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    ASSERT_TRUE(createDirectories(folder / "folder"));
 
-    EXPECT_FALSE(writeFileAtomically(path, "[]"));
-    EXPECT_EQ(readFile(path + "/inside"), "kept");
-    EXPECT_EQ(entries(folder.path()), std::vector<std::string> { "alarms.json" });
+    for (std::string const& target : std::vector<std::string> { pipe, device, folder / "folder" }) {
+        std::string const link = folder / "alarms.json";
+        ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+        EXPECT_FALSE(writeFileAtomically(link, "[]")) << target;
+        EXPECT_FALSE(writeFileAtomically(target, "[]")) << target;
+        struct stat status { };
+        ASSERT_EQ(lstat(target.c_str(), &status), 0);
+        EXPECT_FALSE(S_ISREG(status.st_mode)) << target;
+        EXPECT_TRUE(g_file_test(link.c_str(), G_FILE_TEST_IS_SYMLINK)) << target;
+        ASSERT_EQ(unlink(link.c_str()), 0);
+    }
+    EXPECT_EQ(entries(folder.path()), (std::vector<std::string> { "folder", "null", "pipe" }));
 }
 
 TEST(LinuxFileFaults, WhatAnInterruptedWriteLeftIsClearedByTheNextWriteEvenAFailedOne)
