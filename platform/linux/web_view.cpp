@@ -1,5 +1,6 @@
 #include "platform/linux/web_view.h"
 
+#include "platform/linux/context_menu.h"
 #include "platform/linux/navigation_url.h"
 #include "platform/linux/script_relay.h"
 
@@ -70,6 +71,7 @@ LinuxWebView::LinuxWebView(WebViewConfig config, TrustedCertificate const& certi
     g_signal_connect(view_.get(), "permission-request", G_CALLBACK(onPermissionRequest), this);
     g_signal_connect(view_.get(), "load-changed", G_CALLBACK(onLoadChanged), this);
     g_signal_connect(view_.get(), "web-process-terminated", G_CALLBACK(onWebProcessTerminated), this);
+    limitContextMenus(view_.get());
     gtk_widget_show(widget());
 }
 
