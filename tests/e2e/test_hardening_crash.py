@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """The page's web process dies (kill -9, as the kernel's out-of-memory killer or a crash would
 end it): the window would stay blank for good, so Brindle loads the page again, no more often
-than every ten seconds, and alarms ring all the while.
+than every ten seconds, and alarms ring all the while. A page that hangs instead holds up
+nothing of Brindle's either.
 
 Run through run-e2e, which provides the virtual X server and the session bus.
 """
@@ -26,7 +27,7 @@ def kill_web_processes(brindle):
     return set(victims)
 
 
-class WebProcessKilled(unittest.TestCase):
+class BrokenWebProcess(unittest.TestCase):
     def test_the_page_comes_back_and_an_alarm_due_while_it_is_gone_rings(self):
         with Brindle() as brindle:
             brindle.wait_planner()
@@ -61,6 +62,22 @@ class WebProcessKilled(unittest.TestCase):
             self.assertEqual(visible_windows(brindle), [window])
             self.assertEqual(brindle.stored_alarms(), [alarm])
             brindle.check_running()
+
+    def test_a_page_stuck_in_an_endless_loop_holds_up_no_alarm(self):
+        with Brindle() as brindle:
+            brindle.wait_planner()
+            window = main_window(brindle)
+            alarm = {"key": "t1/main", "at": now_ms() + 3000, "title": "Ring past a hung page", "sound": "bell",
+                     "mode": "alarm"}
+            self.assertEqual(brindle.page.request("schedule", {"alarms": [alarm], "taskIds": ["t1"]}),
+                             {"value": True})
+            brindle.page.send("setTimeout(() => { for (;;) {} }, 0);")
+
+            wait_for(lambda: brindle.check_running() or alarm_panel_shown(), what="the alarm panel")
+            self.assertIn(window, visible_windows(brindle))
+            # The session's SIGTERM still ends Brindle at once and cleanly.
+            brindle.process.terminate()
+            self.assertEqual(brindle.process.wait(timeout=harness.DEFAULT_TIMEOUT), 0)
 
 
 if __name__ == "__main__":
