@@ -3,6 +3,7 @@
 #include "platform/linux/context_menu.h"
 #include "platform/linux/navigation_url.h"
 #include "platform/linux/script_relay.h"
+#include "platform/linux/unresponsive_page.h"
 
 #include <optional>
 
@@ -72,6 +73,7 @@ LinuxWebView::LinuxWebView(WebViewConfig config, TrustedCertificate const& certi
     g_signal_connect(view_.get(), "load-changed", G_CALLBACK(onLoadChanged), this);
     g_signal_connect(view_.get(), "web-process-terminated", G_CALLBACK(onWebProcessTerminated), this);
     limitContextMenus(view_.get());
+    endUnresponsiveWebProcesses(view_.get());
     gtk_widget_show(widget());
 }
 

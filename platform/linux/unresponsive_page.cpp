@@ -1,0 +1,88 @@
+#include "platform/linux/unresponsive_page.h"
+
+#include "platform/linux/script_relay.h"
+
+namespace brindle::native {
+
+namespace {
+
+struct Watch {
+    WebKitWebView* view = nullptr;
+    guint timer = 0;
+    // When the unanswered sign of life was asked for (monotonic clock, which stands still while
+    // the machine sleeps), or 0 when none is outstanding.
+    gint64 askedAtUs = 0;
+};
+
+void onAnswer(GObject* source, GAsyncResult* result, gpointer data)
+{
+    // Any answer will do, an error too: a process that can report one is not stuck. The view
+    // is alive, since the pending call holds it, and with it the watch it owns.
+    auto* view = WEBKIT_WEB_VIEW(source);
+    GError* error = nullptr;
+    if (JSCValue* value = webkit_web_view_evaluate_javascript_finish(view, result, &error))
+        g_object_unref(value);
+    g_clear_error(&error);
+    static_cast<Watch*>(data)->askedAtUs = 0;
+}
+
+// WebKit shows the page's alert, confirm and prompt dialogs inside the view, as a child widget,
+// and the web process waits for the answer without answering anything else. The user may take
+// their time over it, so the wait does not count while such a dialog is shown. The dialog's
+// class is WebKit's own and has no public name; it is looked up once it exists.
+bool showsDialog(WebKitWebView* view)
+{
+    GType dialogType = g_type_from_name("WebKitWebViewDialog");
+    if (!dialogType)
+        return false;
+    struct Search {
+        GType type;
+        bool found = false;
+    } search { dialogType };
+    gtk_container_forall(
+        GTK_CONTAINER(view),
+        [](GtkWidget* child, gpointer data) {
+            auto* search = static_cast<Search*>(data);
+            if (G_TYPE_CHECK_INSTANCE_TYPE(child, search->type))
+                search->found = true;
+        },
+        &search);
+    return search.found;
+}
+
+gboolean onBeat(gpointer data)
+{
+    auto* watch = static_cast<Watch*>(data);
+    gint64 now = g_get_monotonic_time();
+    if (watch->askedAtUs && showsDialog(watch->view))
+        watch->askedAtUs = now;
+    if (watch->askedAtUs) {
+        if (now - watch->askedAtUs >= unresponsiveWebProcessLimitMs * 1000) {
+            watch->askedAtUs = 0;
+            webkit_web_view_terminate_web_process(watch->view);
+        }
+        return G_SOURCE_CONTINUE;
+    }
+    watch->askedAtUs = now;
+    webkit_web_view_evaluate_javascript(
+        watch->view, "0", -1, relayWorldName, nullptr, nullptr, onAnswer, watch);
+    return G_SOURCE_CONTINUE;
+}
+
+void destroyWatch(gpointer data)
+{
+    auto* watch = static_cast<Watch*>(data);
+    g_source_remove(watch->timer);
+    delete watch;
+}
+
+} // namespace
+
+void endUnresponsiveWebProcesses(WebKitWebView* view)
+{
+    auto* watch = new Watch { view };
+    watch->timer = g_timeout_add(webProcessPingIntervalMs, onBeat, watch);
+    g_object_set_data_full(G_OBJECT(view), "brindle-unresponsive-watch", watch, destroyWatch);
+}
+
+} // namespace brindle::native
