@@ -7,17 +7,16 @@ Keys are sent with xdotool to the main window; the quit question, the About dial
 menubar are found and pressed through the accessibility tree, as assistive technology does.
 """
 
-import ctypes
 import os
 import re
 import subprocess
 import sys
-import time
 import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
+from desktop import close_window, screenshot, visible_windows, xdotool  # noqa: E402
 from harness import DEFAULT_TIMEOUT, now_ms, wait_for  # noqa: E402
 
 import pyatspi  # noqa: E402
@@ -34,16 +33,6 @@ def built_version():
     if not match:
         raise unittest.SkipTest("BRINDLE_BUILD_DIR does not hold a configured build")
     return match.group(1)
-
-
-def xdotool(*arguments):
-    result = subprocess.run(["xdotool", *map(str, arguments)], capture_output=True, text=True)
-    return result.stdout.split() if result.returncode == 0 else []
-
-
-def visible_windows(pid, title="Brindle"):
-    """Brindle's mapped windows with this title (--all: both the process and the title match)."""
-    return xdotool("search", "--all", "--onlyvisible", "--pid", pid, "--name", f"^{title}$")
 
 
 def alarm(key, at, title, mode="alarm", sound="bell"):
@@ -63,47 +52,6 @@ def icon_pixels(png):
         if red > 200 and 90 < green < 175 and blue < 100:
             count += pixels
     return count
-
-
-def screenshot(window, png):
-    """What the screen shows where the window is: the picture a person sees."""
-    lines = subprocess.run(["xdotool", "getwindowgeometry", "--shell", str(window)], check=True,
-                           capture_output=True, text=True).stdout.split()
-    geometry = dict(line.split("=", 1) for line in lines)
-    area = f"{geometry['WIDTH']}x{geometry['HEIGHT']}+{geometry['X']}+{geometry['Y']}"
-    subprocess.run(["import", "-window", "root", "-crop", area, "+repage", str(png)], check=True)
-
-
-def close_window(window):
-    """Asks the window to close the way a window manager's close button does (WM_DELETE_WINDOW)."""
-    x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
-    x11.XOpenDisplay.restype = ctypes.c_void_p
-    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    x11.XInternAtom.restype = ctypes.c_ulong
-    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-
-    class ClientMessage(ctypes.Structure):
-        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                    ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
-                    ("message_type", ctypes.c_ulong), ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
-
-    class Event(ctypes.Union):
-        _fields_ = [("message", ClientMessage), ("pad", ctypes.c_long * 24)]
-
-    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
-                               ctypes.POINTER(Event)]
-    x11.XFlush.argtypes = [ctypes.c_void_p]
-    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
-    display = x11.XOpenDisplay(None)
-    event = Event()
-    event.message.type = 33  # ClientMessage
-    event.message.window = int(window)
-    event.message.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
-    event.message.format = 32
-    event.message.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
-    x11.XSendEvent(display, int(window), 0, 0, ctypes.byref(event))
-    x11.XFlush(display)
-    x11.XCloseDisplay(display)
 
 
 class AccessibleBrindle(harness.Brindle):

@@ -21,15 +21,11 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import harness  # noqa: E402
+from desktop import xdotool  # noqa: E402
 import pyatspi  # noqa: E402
 
 DEMO_DIR = Path(__file__).resolve().parents[2] / "demo" / "planner"
 SCREENSHOTS = os.environ.get("BRINDLE_DEMO_SCREENSHOTS")
-
-
-def xdotool(*arguments):
-    result = subprocess.run(["xdotool", *map(str, arguments)], capture_output=True, text=True)
-    return result.stdout.split() if result.returncode == 0 else []
 
 
 def panel_windows():

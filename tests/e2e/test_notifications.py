@@ -4,7 +4,6 @@ what each Notify carries, how a later one with the same key replaces the earlier
 brings the window back, and what the page is told about permission.
 """
 
-import ctypes
 import subprocess
 import sys
 import unittest
@@ -14,6 +13,7 @@ import dbus
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
+from desktop import close_window, visible_windows  # noqa: E402
 from harness import NOTIFICATIONS_NAME, NOTIFICATIONS_PATH, now_ms, wait_for  # noqa: E402
 
 INTERFACE = "org.freedesktop.Notifications"
@@ -22,44 +22,6 @@ TITLE = "Pay A & B <today>"
 
 def reminder(at, title=TITLE, key="t1/main"):
     return {"key": key, "at": at, "title": title, "sound": "bell", "mode": "notify"}
-
-
-def visible_windows(pid):
-    result = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid), "--name", "^Brindle$"],
-                            capture_output=True, text=True)
-    return result.stdout.split() if result.returncode == 0 else []
-
-
-def close_window(window):
-    """Sends WM_DELETE_WINDOW, as a window manager's close button does."""
-    x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
-    x11.XOpenDisplay.restype = ctypes.c_void_p
-    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    x11.XInternAtom.restype = ctypes.c_ulong
-    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-
-    class ClientMessage(ctypes.Structure):
-        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                    ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
-                    ("message_type", ctypes.c_ulong), ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
-
-    class Event(ctypes.Union):
-        _fields_ = [("message", ClientMessage), ("pad", ctypes.c_long * 24)]
-
-    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
-                               ctypes.POINTER(Event)]
-    x11.XFlush.argtypes = [ctypes.c_void_p]
-    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
-    display = x11.XOpenDisplay(None)
-    event = Event()
-    event.message.type = 33  # ClientMessage
-    event.message.window = int(window)
-    event.message.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
-    event.message.format = 32
-    event.message.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
-    x11.XSendEvent(display, int(window), 0, 0, ctypes.byref(event))
-    x11.XFlush(display)
-    x11.XCloseDisplay(display)
 
 
 class PlainNotificationServer(harness.NotificationServer):

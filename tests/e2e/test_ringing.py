@@ -19,17 +19,13 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 os.environ["NO_AT_BRIDGE"] = "0"
 
 import harness  # noqa: E402
+from desktop import window_size, xdotool  # noqa: E402
 import pyatspi  # noqa: E402
 
 PANEL_TITLE = "Brindle alarm"
 FIVE_MINUTES = 300000.0
 # Far enough ahead that the schedule is stored well before the alarm is due.
 LEAD_MS = 3000.0
-
-
-def xdotool(*arguments):
-    result = subprocess.run(["xdotool", *map(str, arguments)], capture_output=True, text=True)
-    return result.stdout.split() if result.returncode == 0 else []
 
 
 def panel_windows():
@@ -39,13 +35,6 @@ def panel_windows():
 def window_state(window):
     return subprocess.run(["xprop", "-id", str(window), "_NET_WM_STATE"], capture_output=True,
                           text=True).stdout
-
-
-def window_size(window):
-    lines = subprocess.run(["xdotool", "getwindowgeometry", "--shell", str(window)], capture_output=True,
-                           text=True, check=True).stdout.split()
-    values = dict(line.split("=", 1) for line in lines)
-    return int(values["WIDTH"]), int(values["HEIGHT"])
 
 
 def descendants(node):

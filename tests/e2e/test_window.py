@@ -7,7 +7,6 @@ gesture, such as a new window, get one. A stand-in browser, registered with the 
 https and for the schemes Brindle must never hand over, writes down every address it gets.
 """
 
-import ctypes
 import os
 import signal
 import subprocess
@@ -17,6 +16,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
+from desktop import close_window, visible_windows, window_size, xdotool  # noqa: E402
 from harness import APP_PORT, PLANNER_URL, now_ms, planner_page, wait_for  # noqa: E402
 
 ORIGIN = f"https://localhost:{APP_PORT}"
@@ -58,57 +58,6 @@ SCRIPT = """
 # desktop would be seen.
 EXTRA_TYPES = ["x-scheme-handler/mailto", "x-scheme-handler/about", "x-scheme-handler/data",
                "text/html", "text/plain", "application/x-apple-diskimage"]
-
-
-def xdotool(*arguments):
-    result = subprocess.run(["xdotool", *map(str, arguments)], capture_output=True, text=True)
-    return result.stdout.split() if result.returncode == 0 else []
-
-
-def visible_windows(pid, title="^Brindle$"):
-    return xdotool("search", "--onlyvisible", "--pid", pid, "--name", title)
-
-
-def window_size(window):
-    lines = subprocess.run(["xdotool", "getwindowgeometry", "--shell", str(window)], capture_output=True,
-                           text=True, check=True).stdout.split()
-    values = dict(line.split("=", 1) for line in lines)
-    return int(values["WIDTH"]), int(values["HEIGHT"])
-
-
-def close_window(window):
-    """Asks the window to close as a window manager's close button does (WM_DELETE_WINDOW);
-    xdotool's windowclose would destroy it behind the toolkit's back instead."""
-    x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
-    x11.XOpenDisplay.restype = ctypes.c_void_p
-    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    x11.XInternAtom.restype = ctypes.c_ulong
-    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-
-    class ClientMessage(ctypes.Structure):
-        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                    ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
-                    ("message_type", ctypes.c_ulong), ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
-
-    class Event(ctypes.Union):
-        _fields_ = [("message", ClientMessage), ("pad", ctypes.c_long * 24)]
-
-    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
-                               ctypes.POINTER(Event)]
-    x11.XFlush.argtypes = [ctypes.c_void_p]
-    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
-    display = x11.XOpenDisplay(None)
-    if not display:
-        raise AssertionError("no X display")
-    event = Event()
-    event.message.type = 33  # ClientMessage
-    event.message.window = int(window)
-    event.message.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
-    event.message.format = 32
-    event.message.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
-    x11.XSendEvent(display, int(window), 0, 0, ctypes.byref(event))
-    x11.XFlush(display)
-    x11.XCloseDisplay(display)
 
 
 def web_processes(ancestor):
@@ -206,7 +155,8 @@ class WindowTest(unittest.TestCase):
         xdotool("windowfocus", "--sync", self.window)
         xdotool("key", "--window", self.window, "ctrl+q")
         # The question is a second window of Brindle's, in front of the main one.
-        wait_for(lambda: len(visible_windows(brindle.process.pid)) == 2, what="the quit question")
+        wait_for(lambda: len(xdotool("search", "--onlyvisible", "--pid", brindle.process.pid)) == 2,
+                 what="the quit question")
         brindle.process.terminate()
         self.assertEqual(brindle.process.wait(timeout=harness.DEFAULT_TIMEOUT), 0)
 
