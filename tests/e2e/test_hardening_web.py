@@ -201,25 +201,38 @@ class NavigationsLeavingTheView(unittest.TestCase):
     def test_popups_with_a_gesture_go_to_the_browser_or_stay_in_the_one_view(self):
         with Brindle(start=False) as brindle:
             self.launch(brindle)
-            opened = []
-            for target in ("https://example.com/one", "https://example.com/two"):
-                brindle.page.run(f"""document.addEventListener("click", () =>
-                    window.report("opened", window.open({json.dumps(target)}) === null), {{ once: true }});
-                    return null;""")
+
+            # Runs code in the next click, in place of what the click would do otherwise.
+            def on_next_click(code):
+                brindle.page.run(f"""document.addEventListener("click", (event) => {{
+                    event.preventDefault(); {code} }},
+                    {{ once: true, capture: true }}); return null;""")
                 click(self.window)
-                opened.append(brindle.hub.wait_report("opened", count=len(opened) + 1))
-            self.assertEqual(opened, [True, True])
-            self.assertEqual(self.settle(brindle, 2), ["https://example.com/one", "https://example.com/two"])
+
+            def page_wide_link(href):
+                brindle.page.run(f"""const link = document.createElement("a");
+                    link.href = {json.dumps(href)}; link.target = "_blank"; link.textContent = "a new window";
+                    link.style = "position: fixed; inset: 0"; document.body.append(link); return null;""")
+                click(self.window)
+
+            # To another host: the browser gets the address, and the page no window.
+            for count, target in enumerate(("https://example.com/one", "https://example.com/two"), 1):
+                on_next_click(f"window.report('opened', window.open({json.dumps(target)}) === null);")
+                self.assertTrue(brindle.hub.wait_report("opened", count=count))
+            page_wide_link("https://example.net/new-tab")
+            expected = ["https://example.com/one", "https://example.com/two", "https://example.net/new-tab"]
+            self.assertEqual(self.settle(brindle, 3), expected)
             self.assert_one_view_on(brindle, 1)
 
             # On the planner's own host the address loads in place of the page.
-            brindle.page.run("""document.addEventListener("click",
-                () => window.open("/planner?from=popup-with-gesture"), { once: true }); return null;""")
-            click(self.window)
+            on_next_click("window.open('/planner?from=popup-with-gesture');")
             document = brindle.wait_planner(after=1)
             self.assertEqual(document["href"], f"{PLANNER_URL}?from=popup-with-gesture")
-            self.assert_one_view_on(brindle, 2, f"{PLANNER_URL}?from=popup-with-gesture")
-            self.assertEqual(self.settle(brindle, 2), ["https://example.com/one", "https://example.com/two"])
+            page_wide_link("/planner?from=link-with-gesture")
+            document = brindle.wait_planner(after=2)
+            self.assertEqual(document["href"], f"{PLANNER_URL}?from=link-with-gesture")
+            self.assert_one_view_on(brindle, 3, f"{PLANNER_URL}?from=link-with-gesture")
+            self.assertEqual(self.settle(brindle, 3), expected)
 
     def test_the_context_menu_offers_no_new_window_and_its_open_link_follows_the_policy(self):
         with Brindle(start=False) as brindle:
