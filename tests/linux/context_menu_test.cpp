@@ -6,23 +6,24 @@
 namespace brindle::native {
 namespace {
 
-// A stand-in for a separator in the expected lists.
-constexpr auto separator = static_cast<WebKitContextMenuAction>(-1);
+// Menus are written as lists of stock actions, with this for a separator, which has none.
+constexpr int separator = -1;
 
-WebKitContextMenu* menuOf(std::vector<WebKitContextMenuAction> const& actions)
+WebKitContextMenu* menuOf(std::vector<int> const& actions)
 {
     WebKitContextMenu* menu = webkit_context_menu_new();
-    for (auto action : actions) {
+    for (int action : actions) {
         webkit_context_menu_append(menu,
             action == separator ? webkit_context_menu_item_new_separator()
-                                : webkit_context_menu_item_new_from_stock_action(action));
+                                : webkit_context_menu_item_new_from_stock_action(
+                                    static_cast<WebKitContextMenuAction>(action)));
     }
     return menu;
 }
 
-std::vector<WebKitContextMenuAction> actionsOf(WebKitContextMenu* menu)
+std::vector<int> actionsOf(WebKitContextMenu* menu)
 {
-    std::vector<WebKitContextMenuAction> actions;
+    std::vector<int> actions;
     for (GList* link = webkit_context_menu_get_items(menu); link; link = link->next) {
         auto* item = WEBKIT_CONTEXT_MENU_ITEM(link->data);
         actions.push_back(webkit_context_menu_item_is_separator(item)
@@ -48,7 +49,7 @@ TEST(ContextMenu, ItemsThatLeaveTheViewGoAndNoSeparatorIsLeftDangling)
     pruneContextMenu(menu);
 
     EXPECT_EQ(actionsOf(menu),
-        (std::vector<WebKitContextMenuAction> { WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK,
+        (std::vector<int> { WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK,
             WEBKIT_CONTEXT_MENU_ACTION_COPY_LINK_TO_CLIPBOARD, separator,
             WEBKIT_CONTEXT_MENU_ACTION_COPY_IMAGE_TO_CLIPBOARD }));
     g_object_unref(menu);
