@@ -12,6 +12,7 @@ struct Watch {
     // When the unanswered sign of life was asked for (monotonic clock, which stands still while
     // the machine sleeps), or 0 when none is outstanding.
     gint64 askedAtUs = 0;
+    gint64 lastBeatUs = 0;
 };
 
 void onAnswer(GObject* source, GAsyncResult* result, gpointer data)
@@ -54,7 +55,12 @@ gboolean onBeat(gpointer data)
 {
     auto* watch = static_cast<Watch*>(data);
     gint64 now = g_get_monotonic_time();
-    if (watch->askedAtUs && showsDialog(watch->view))
+    // A beat long overdue means Brindle itself was held up (stopped, or its main loop busy), and
+    // with it the answer; the wait starts afresh.
+    bool heldUp
+        = watch->lastBeatUs && now - watch->lastBeatUs > 2 * gint64 { webProcessPingIntervalMs } * 1000;
+    watch->lastBeatUs = now;
+    if (watch->askedAtUs && (heldUp || showsDialog(watch->view)))
         watch->askedAtUs = now;
     if (watch->askedAtUs) {
         if (now - watch->askedAtUs >= unresponsiveWebProcessLimitMs * 1000) {
