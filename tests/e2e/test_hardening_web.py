@@ -83,13 +83,16 @@ class PagePermissions(unittest.TestCase):
 
             owner = subprocess.Popen(["/usr/bin/python3", "-c", CLIPBOARD_OWNER, "another program's secret"],
                                      stdout=subprocess.PIPE, text=True)
+            self.addCleanup(owner.stdout.close)
             self.addCleanup(owner.wait)
             self.addCleanup(owner.terminate)
             self.assertEqual(owner.stdout.readline().strip(), "ready")
 
-            # Without a gesture WebKit stops some requests itself; with one, every request goes
-            # as far as Brindle. The window has the focus, as it would when the user clicks it,
-            # since pointer lock is otherwise refused for want of focus before Brindle is asked.
+            # Without a gesture WebKit stops some requests itself; with one, the requests go on to
+            # Brindle. The window has the focus, as it would when the user clicks it, since
+            # pointer lock is otherwise refused for want of focus before Brindle is asked. (The
+            # test machines have no camera, microphone or screencast portal, so those requests
+            # end in WebKit for want of a device whatever Brindle would answer.)
             without_gesture = brindle.page.run("return await window.permissionProbes.all();", timeout=120)
             window = main_window(brindle)
             focus(window)
