@@ -72,11 +72,12 @@ enum class WriteOutcome {
     unsupported,
 };
 
-// Writes and flushes the bytes into a file with no name in the folder, then names it. A kill
-// before the name is given leaves nothing behind; a failure leaves nothing either, since the
-// kernel drops an unnamed file when it is closed.
-WriteOutcome writeUnnamed(std::string const& folder, std::string const& temporary, std::string_view bytes,
-    std::optional<mode_t> mode)
+// Writes and flushes the bytes into a file with no name in the folder, names it and at once
+// renames it over the target. A kill before the name is given leaves nothing behind, and only
+// a kill between the two back-to-back system calls that name and rename it leaves the temporary
+// file; a failure leaves nothing, since the kernel drops an unnamed file when it is closed.
+WriteOutcome writeUnnamed(std::string const& folder, std::string const& temporary, std::string const& target,
+    std::string_view bytes, std::optional<mode_t> mode)
 {
     FileDescriptor file(open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644));
     if (!file) {
@@ -89,10 +90,11 @@ WriteOutcome writeUnnamed(std::string const& folder, std::string const& temporar
     g_autofree gchar* self = g_strdup_printf("/proc/self/fd/%d", file.get());
     if (linkat(AT_FDCWD, self, AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) != 0)
         return errno == ENOENT ? WriteOutcome::unsupported : WriteOutcome::failed;
-    if (!file.reset()) {
+    if (rename(temporary.c_str(), target.c_str()) != 0) {
         g_unlink(temporary.c_str());
         return WriteOutcome::failed;
     }
+    // The content was flushed before it was named; closing can report nothing that matters.
     return WriteOutcome::written;
 }
 
@@ -192,13 +194,15 @@ bool writeFileAtomically(std::string const& path, std::string_view bytes)
     if (stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
         mode = existing.st_mode & 07777;
 
-    auto outcome = writeUnnamed(folder, temporary, bytes, mode);
-    if (outcome == WriteOutcome::unsupported)
-        outcome = writeNamed(temporary, bytes, mode) ? WriteOutcome::written : WriteOutcome::failed;
-    if (outcome != WriteOutcome::written)
-        return false;
-    if (rename(temporary.c_str(), target.c_str()) != 0) {
-        g_unlink(temporary.c_str());
+    auto outcome = writeUnnamed(folder, temporary, target, bytes, mode);
+    if (outcome == WriteOutcome::unsupported) {
+        if (!writeNamed(temporary, bytes, mode))
+            return false;
+        if (rename(temporary.c_str(), target.c_str()) != 0) {
+            g_unlink(temporary.c_str());
+            return false;
+        }
+    } else if (outcome != WriteOutcome::written) {
         return false;
     }
     FileDescriptor directory(open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
