@@ -25,9 +25,10 @@ rapidjson::Value const* member(rapidjson::Value const& object, char const* name)
 } // namespace
 
 // The relay runs in a world of its own: the page can replace JSON, location or postMessage in
-// its world, but not in this one. Only a string detail is passed on; the page script sends the
-// envelope as JSON text because objects do not cross between worlds. Lone UTF-16 surrogates
-// become U+FFFD here, since they have no UTF-8 form to reach Brindle in.
+// its world, but not in this one. Only a string detail, and none longer than the bound, is
+// passed on; the page script sends the envelope as JSON text because objects do not cross
+// between worlds, and the bound holds before the text is copied out of the page. Lone UTF-16
+// surrogates become U+FFFD here, since they have no UTF-8 form to reach Brindle in.
 std::string relayScript(std::string_view handlerName)
 {
     std::string const eventName = jsonString(pageEnvelopeEvent);
@@ -41,7 +42,9 @@ std::string relayScript(std::string_view handlerName)
         + eventName
         + ", (event) => {\n"
           "    const detail = event.detail;\n"
-          "    if (typeof detail !== 'string')\n"
+          "    if (typeof detail !== 'string' || detail.length > "
+        + std::to_string(maximumEnvelopeLength)
+        + ")\n"
           "      return;\n"
           "    const body = detail.toWellFormed();\n"
           "    handler.postMessage(stringify({\n"
