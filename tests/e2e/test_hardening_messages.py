@@ -21,6 +21,8 @@ from harness import Brindle, now_ms, wait_for  # noqa: E402
 from hardening_support import read_store, serve_planner  # noqa: E402
 
 DEPTH = 100_000
+# The longest envelope Brindle takes, in UTF-16 code units (platform/linux/script_relay.h).
+MAXIMUM_ENVELOPE_LENGTH = 64 << 20
 HOUR = 3600e3
 ANSWERED = {"value": "granted"}
 
@@ -216,6 +218,19 @@ class HostileMessages(unittest.TestCase):
                   f"{timing['stringifyMs']:.0f} ms, request to answer {timing['requestMs']:.0f} ms "
                   f"(stringify, relay, parse, store {size / 1e6:.1f} MB, reply), Brindle's peak resident "
                   f"memory {int(peak) / 1024:.0f} MB; relaunch on it to the planner {relaunch_s:.1f} s", file=sys.stderr)
+
+    def test_an_envelope_past_the_bound_is_dropped(self):
+        # Brindle holds a message several times over while it reads and stores it; an envelope
+        # of any length could exhaust its memory, so the longest is bounded, above 50 MB.
+        with Brindle(start=False) as brindle:
+            self.launch(brindle)
+            kept = alarm("t1/kept", now_ms() + HOUR)
+            self.schedule(brindle, [kept])
+            envelope = '`{"id":${id},"method":"schedule","data":{"alarms":[],"taskIds":[]}}`'
+            outcomes = [self.send(brindle, f"(id) => {envelope}.padEnd({length}, ' ')", timeout=300)
+                        for length in (MAXIMUM_ENVELOPE_LENGTH + 1, MAXIMUM_ENVELOPE_LENGTH)]
+            self.assertEqual(outcomes, ["dropped", {"value": True}])
+            self.assertEqual(read_store(self, brindle), [])
 
 
 if __name__ == "__main__":
