@@ -276,6 +276,7 @@ class NavigationsLeavingTheView(unittest.TestCase):
             self.assertEqual(self.settle(brindle, 2), [tripwire.url("/landing"), tripwire.url("/frame-landing")])
             # A redirect to plain HTTP, even on the planner's host, goes nowhere.
             brindle.page.send("location.href = '/plain';")
+            wait_for(lambda: "/plain" in brindle.hub.requests, what="the plain-HTTP redirect")
             time.sleep(1)
             self.assertEqual(self.settle(brindle, 2), [tripwire.url("/landing"), tripwire.url("/frame-landing")])
 
