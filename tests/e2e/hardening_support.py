@@ -6,10 +6,10 @@ another host that notes every connection, and the check that the store is sound.
 import json
 import os
 import socket
-import subprocess
 import threading
 
 import harness
+from desktop import xdotool  # noqa: E402
 from harness import wait_for
 
 ASSETS = harness.PAGES_DIR / "hardening"
@@ -31,11 +31,6 @@ def serve_planner(brindle, script="", body="", assets=()):
 <script>{script}</script>
 </head><body>{body}</body></html>
 """)
-
-
-def xdotool(*arguments):
-    result = subprocess.run(["xdotool", *map(str, arguments)], capture_output=True, text=True)
-    return result.stdout.split() if result.returncode == 0 else []
 
 
 def visible_windows(brindle, title="."):

@@ -16,6 +16,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
+from accessibility import application_of  # noqa: E402
 from desktop import close_window, screenshot, visible_windows, xdotool  # noqa: E402
 from harness import DEFAULT_TIMEOUT, now_ms, wait_for  # noqa: E402
 
@@ -64,14 +65,7 @@ class AccessibleBrindle(harness.Brindle):
         return environment
 
     def application(self):
-        """Brindle's root in the accessibility tree, found by its process."""
-        for application in pyatspi.Registry.getDesktop(0):
-            try:
-                if application is not None and application.get_process_id() == self.process.pid:
-                    return application
-            except Exception:  # An application that went away while the desktop was listed.
-                continue
-        return None
+        return application_of(self.process.pid)
 
     def find(self, predicate, root=None):
         root = root or self.application()

@@ -21,6 +21,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import harness  # noqa: E402
+from accessibility import application_of  # noqa: E402
 from desktop import xdotool  # noqa: E402
 import pyatspi  # noqa: E402
 
@@ -81,14 +82,7 @@ class DemoBrindle(harness.Brindle):
     # The page in the accessibility tree: WebKit puts each element's id among its attributes.
 
     def application(self):
-        # Only this run's Brindle: the registry may still list one that has just ended.
-        for application in pyatspi.Registry.getDesktop(0):
-            try:
-                if application is not None and application.get_process_id() == self.process.pid:
-                    return application
-            except Exception:  # An application that went away while the desktop was listed.
-                continue
-        return None
+        return application_of(self.process.pid)
 
     def element(self, element_id):
         application = self.application()

@@ -11,7 +11,6 @@ after launch; without the right to mount, that test is skipped.
 """
 
 import contextlib
-import errno
 import json
 import os
 import stat

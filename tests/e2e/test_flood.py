@@ -10,7 +10,6 @@ serves) and Brindle's resident memory before and after. It prints those and asse
 about them: the machines are shared and their speed says nothing about Brindle.
 """
 
-import json
 import os
 import threading
 import time
@@ -19,7 +18,7 @@ from pathlib import Path
 
 import dbus
 
-from harness import Brindle, main, wait_for
+from harness import Brindle, main
 
 APPLICATION_ID = "app.brindle.Brindle"
 APPLICATION_PATH = "/app/brindle/Brindle"

@@ -21,6 +21,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 os.environ["NO_AT_BRIDGE"] = "0"
 
 import harness  # noqa: E402
+from accessibility import descendants  # noqa: E402
 import pyatspi  # noqa: E402
 from harness import PLANNER_URL, Brindle, wait_for  # noqa: E402
 from hardening_support import (Tripwire, click, focus, main_window, serve_planner,  # noqa: E402
@@ -119,17 +120,6 @@ class PagePermissions(unittest.TestCase):
             self.assertEqual(with_gesture["notifications"], "refused: denied, now denied")
             self.assertEqual(with_gesture["geolocation"], "refused: PERMISSION_DENIED")
             brindle.check_running()
-
-
-def descendants(node):
-    """Every accessible below node; what vanishes while the tree is read is skipped."""
-    try:
-        children = [child for child in node if child is not None]
-    except Exception:
-        return
-    for child in children:
-        yield child
-        yield from descendants(child)
 
 
 def context_menu_items():

@@ -19,6 +19,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 os.environ["NO_AT_BRIDGE"] = "0"
 
 import harness  # noqa: E402
+from accessibility import descendants  # noqa: E402
 from desktop import window_size, xdotool  # noqa: E402
 import pyatspi  # noqa: E402
 
@@ -35,18 +36,6 @@ def panel_windows():
 def window_state(window):
     return subprocess.run(["xprop", "-id", str(window), "_NET_WM_STATE"], capture_output=True,
                           text=True).stdout
-
-
-def descendants(node):
-    """Every accessible below node. Objects vanish while the tree is read (the panel closes),
-    so whatever cannot be read is skipped."""
-    try:
-        children = [child for child in node if child is not None]
-    except Exception:
-        return
-    for child in children:
-        yield child
-        yield from descendants(child)
 
 
 def accessible_panel():

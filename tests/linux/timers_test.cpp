@@ -1,3 +1,4 @@
+#include "main_loop.h"
 #include "platform/linux/timers.h"
 
 #include <functional>
@@ -6,25 +7,6 @@
 
 namespace brindle::native {
 namespace {
-
-// Runs the default main context until the condition holds or a generous deadline passes; the
-// deadline only keeps a broken timer from hanging the test, it measures nothing.
-bool runUntil(std::function<bool()> const& condition)
-{
-    bool expired = false;
-    guint deadline = g_timeout_add_seconds(
-        20,
-        [](gpointer data) -> gboolean {
-            *static_cast<bool*>(data) = true;
-            return G_SOURCE_REMOVE;
-        },
-        &expired);
-    while (!condition() && !expired)
-        g_main_context_iteration(nullptr, TRUE);
-    if (!expired)
-        g_source_remove(deadline);
-    return condition();
-}
 
 // Lets every source that is ready now run, without waiting for any.
 void drain()

@@ -1,3 +1,4 @@
+#include "main_loop.h"
 #include "platform/linux/wake.h"
 
 #include <functional>
@@ -6,23 +7,6 @@
 
 namespace brindle::native {
 namespace {
-
-bool runUntil(std::function<bool()> const& condition)
-{
-    bool expired = false;
-    guint deadline = g_timeout_add_seconds(
-        20,
-        [](gpointer data) -> gboolean {
-            *static_cast<bool*>(data) = true;
-            return G_SOURCE_REMOVE;
-        },
-        &expired);
-    while (!condition() && !expired)
-        g_main_context_iteration(nullptr, TRUE);
-    if (!expired)
-        g_source_remove(deadline);
-    return condition();
-}
 
 GDBusConnection* connect(char const* address)
 {

@@ -1,0 +1,28 @@
+"""Reading Brindle through the accessibility tree (pyatspi, so /usr/bin/python3 only): the
+buttons and labels a person using assistive technology would find and press."""
+
+import pyatspi
+
+
+def application_of(pid):
+    """The process's root in the accessibility tree, or None. The registry may still list an
+    application that has just ended, so the process decides."""
+    for application in pyatspi.Registry.getDesktop(0):
+        try:
+            if application is not None and application.get_process_id() == pid:
+                return application
+        except Exception:  # An application that went away while the desktop was listed.
+            continue
+    return None
+
+
+def descendants(node):
+    """Every accessible below node. Objects vanish while the tree is read (a panel closes), so
+    whatever cannot be read is skipped."""
+    try:
+        children = [child for child in node if child is not None]
+    except Exception:
+        return
+    for child in children:
+        yield child
+        yield from descendants(child)
