@@ -18,7 +18,7 @@ bool AppDelegate::applicationShouldTerminate()
     if (!alarmAhead)
         return true;
 
-    AlertSpec question;
+    AlertQuestion question;
     question.messageText = "Quit Brindle?";
     question.informativeText
         = "Ringing alarms cannot sound while Brindle is quit. Close the window to keep alarms running.";

@@ -109,13 +109,13 @@ struct WebViewConfig {
     std::function<void()> onWebProcessTerminated;
 };
 
-struct WindowSpec {
+struct WindowLayout {
     std::string title;
     int width = 0;
     int height = 0;
 };
 
-struct PanelSpec {
+struct PanelContent {
     std::string windowTitle;
     std::string label;
     double labelPointSize = 0;
@@ -125,7 +125,7 @@ struct PanelSpec {
     std::function<void()> onSnooze;
 };
 
-struct AlertSpec {
+struct AlertQuestion {
     std::string messageText;
     std::string informativeText;
     // The first button is the default one and answers Return.
@@ -210,8 +210,8 @@ public:
     virtual bool writeFileAtomically(std::string const& path, std::string_view bytes) = 0;
 
     // Main-loop timers.
-    virtual std::unique_ptr<Timer> scheduleTimer(double seconds, bool repeats, TimerModes modes,
-        std::function<void()> action)
+    virtual std::unique_ptr<Timer> scheduleTimer(
+        double seconds, bool repeats, TimerModes modes, std::function<void()> action)
         = 0;
 
     // The machine woke from sleep; called on the main loop.
@@ -222,10 +222,12 @@ public:
     virtual void requestNotificationAuthorization(std::function<void(bool granted)> completion) = 0;
     virtual void getNotificationStatus(std::function<void(NotificationStatus)> completion) = 0;
 
-    virtual std::unique_ptr<ActivityToken> beginActivity(std::uint64_t options, std::string const& reason) = 0;
+    virtual std::unique_ptr<ActivityToken> beginActivity(std::uint64_t options, std::string const& reason)
+        = 0;
 
     // Sound resources shipped with Brindle: the path of name.extension, or none.
-    virtual std::optional<std::string> resourcePath(std::string const& name, std::string const& extension) = 0;
+    virtual std::optional<std::string> resourcePath(std::string const& name, std::string const& extension)
+        = 0;
     // A player for the whole file, or none when it cannot be read or decoded.
     virtual std::unique_ptr<SoundPlayer> createSoundPlayer(std::string const& path) = 0;
 
@@ -233,12 +235,12 @@ public:
     virtual void installMainMenu(MainMenu const& menu) = 0;
     virtual std::unique_ptr<WebView> createWebView(WebViewConfig config) = 0;
     // A window around the web view, centred; its close button hides it.
-    virtual std::unique_ptr<Window> createMainWindow(WindowSpec const& spec, WebView& content) = 0;
-    virtual std::unique_ptr<AlarmPanel> showAlarmPanel(PanelSpec const& spec) = 0;
+    virtual std::unique_ptr<Window> createMainWindow(WindowLayout const& layout, WebView& content) = 0;
+    virtual std::unique_ptr<AlarmPanel> showAlarmPanel(PanelContent const& content) = 0;
     // Brings the application in front of all others.
     virtual void activateApplication() = 0;
     // Runs the alert modally and answers alertFirstButtonReturn + the index of the button pressed.
-    virtual int runModalAlert(AlertSpec const& alert) = 0;
+    virtual int runModalAlert(AlertQuestion const& alert) = 0;
     // Hands an address to the desktop, which opens it in the application registered for it.
     virtual void openURL(std::string const& url) = 0;
 };

@@ -24,7 +24,7 @@ void AppDelegate::ring(Alarm const& alarm)
 
     // The buttons act on whatever rings when they are pressed, not on the alarm they were made
     // for: a panel that outlived a newer ring still stops or snoozes the current alarm.
-    auto panel = platform_.showAlarmPanel(PanelSpec {
+    auto panel = platform_.showAlarmPanel(PanelContent {
         "Brindle alarm",
         alarm.title,
         panelLabelPointSize,

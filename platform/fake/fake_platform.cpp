@@ -164,7 +164,8 @@ std::shared_ptr<FakeSound> FakePlatform::playingSound() const
 std::vector<std::shared_ptr<FakePanel>> FakePlatform::openPanels() const
 {
     std::vector<std::shared_ptr<FakePanel>> open;
-    std::copy_if(panels.begin(), panels.end(), std::back_inserter(open), [](auto const& p) { return p->open; });
+    std::copy_if(
+        panels.begin(), panels.end(), std::back_inserter(open), [](auto const& p) { return p->open; });
     return open;
 }
 
@@ -200,8 +201,8 @@ bool FakePlatform::writeFileAtomically(std::string const& path, std::string_view
     return true;
 }
 
-std::unique_ptr<Timer> FakePlatform::scheduleTimer(double seconds, bool repeats, TimerModes modes,
-    std::function<void()> action)
+std::unique_ptr<Timer> FakePlatform::scheduleTimer(
+    double seconds, bool repeats, TimerModes modes, std::function<void()> action)
 {
     auto state = std::make_shared<FakeTimerState>();
     state->id = nextTimerId_++;
@@ -217,12 +218,14 @@ std::unique_ptr<Timer> FakePlatform::scheduleTimer(double seconds, bool repeats,
 void FakePlatform::requestNotificationAuthorization(std::function<void(bool granted)> completion)
 {
     ++authorizationRequests;
-    pendingCompletions.push_back([this, completion = std::move(completion)] { completion(authorizationGranted); });
+    pendingCompletions.push_back(
+        [this, completion = std::move(completion)] { completion(authorizationGranted); });
 }
 
 void FakePlatform::getNotificationStatus(std::function<void(NotificationStatus)> completion)
 {
-    pendingCompletions.push_back([this, completion = std::move(completion)] { completion(notificationStatus); });
+    pendingCompletions.push_back(
+        [this, completion = std::move(completion)] { completion(notificationStatus); });
 }
 
 std::unique_ptr<ActivityToken> FakePlatform::beginActivity(std::uint64_t options, std::string const& reason)
@@ -258,23 +261,23 @@ std::unique_ptr<WebView> FakePlatform::createWebView(WebViewConfig config)
     return std::make_unique<FakeWebViewHandle>(view);
 }
 
-std::unique_ptr<Window> FakePlatform::createMainWindow(WindowSpec const& spec, WebView&)
+std::unique_ptr<Window> FakePlatform::createMainWindow(WindowLayout const& layout, WebView&)
 {
     auto window = std::make_shared<FakeWindow>();
-    window->spec = spec;
+    window->layout = layout;
     windows.push_back(window);
     return std::make_unique<FakeWindowHandle>(window);
 }
 
-std::unique_ptr<AlarmPanel> FakePlatform::showAlarmPanel(PanelSpec const& spec)
+std::unique_ptr<AlarmPanel> FakePlatform::showAlarmPanel(PanelContent const& content)
 {
     auto panel = std::make_shared<FakePanel>();
-    panel->spec = spec;
+    panel->content = content;
     panels.push_back(panel);
     return std::make_unique<FakePanelHandle>(panel);
 }
 
-int FakePlatform::runModalAlert(AlertSpec const& alert)
+int FakePlatform::runModalAlert(AlertQuestion const& alert)
 {
     alerts.push_back(alert);
     ++modalDepth_;

@@ -35,7 +35,7 @@ struct FakeSound {
 };
 
 struct FakePanel {
-    PanelSpec spec;
+    PanelContent content;
     bool open = true;
 };
 
@@ -47,7 +47,7 @@ struct FakeWebView {
 };
 
 struct FakeWindow {
-    WindowSpec spec;
+    WindowLayout layout;
     int shows = 0;
 };
 
@@ -105,10 +105,10 @@ public:
     std::vector<std::shared_ptr<FakePanel>> openPanels() const;
     int activations = 0;
     std::vector<std::string> openedURLs;
-    std::vector<AlertSpec> alerts;
+    std::vector<AlertQuestion> alerts;
     // Answers a modal alert. It runs while the alert is up, so it may advance the clock; timers
     // that fire only in the default mode wait until it returns. Without it the first button wins.
-    std::function<int(AlertSpec const&)> answerAlert;
+    std::function<int(AlertQuestion const&)> answerAlert;
     bool modalAlertShowing() const { return modalDepth_ > 0; }
     std::function<void()> wakeAction;
 
@@ -119,10 +119,13 @@ public:
     bool createDirectories(std::string const& path) override;
     std::optional<std::string> readFile(std::string const& path) override;
     bool writeFileAtomically(std::string const& path, std::string_view bytes) override;
-    std::unique_ptr<Timer> scheduleTimer(double seconds, bool repeats, TimerModes modes,
-        std::function<void()> action) override;
+    std::unique_ptr<Timer> scheduleTimer(
+        double seconds, bool repeats, TimerModes modes, std::function<void()> action) override;
     void observeWake(std::function<void()> action) override { wakeAction = std::move(action); }
-    void postNotification(Notification const& notification) override { notifications.push_back(notification); }
+    void postNotification(Notification const& notification) override
+    {
+        notifications.push_back(notification);
+    }
     void requestNotificationAuthorization(std::function<void(bool granted)> completion) override;
     void getNotificationStatus(std::function<void(NotificationStatus)> completion) override;
     std::unique_ptr<ActivityToken> beginActivity(std::uint64_t options, std::string const& reason) override;
@@ -130,10 +133,10 @@ public:
     std::unique_ptr<SoundPlayer> createSoundPlayer(std::string const& path) override;
     void installMainMenu(MainMenu const& menu) override { mainMenu = menu; }
     std::unique_ptr<WebView> createWebView(WebViewConfig config) override;
-    std::unique_ptr<Window> createMainWindow(WindowSpec const& spec, WebView& content) override;
-    std::unique_ptr<AlarmPanel> showAlarmPanel(PanelSpec const& spec) override;
+    std::unique_ptr<Window> createMainWindow(WindowLayout const& layout, WebView& content) override;
+    std::unique_ptr<AlarmPanel> showAlarmPanel(PanelContent const& content) override;
     void activateApplication() override { ++activations; }
-    int runModalAlert(AlertSpec const& alert) override;
+    int runModalAlert(AlertQuestion const& alert) override;
     void openURL(std::string const& url) override { openedURLs.push_back(url); }
 
 private:

@@ -41,13 +41,13 @@ gboolean titleTooltip(GtkWidget* widget, gint, gint, gboolean, GtkTooltip* toolt
 
 class GtkAlarmPanel final : public AlarmPanel {
 public:
-    GtkAlarmPanel(PanelSpec const& spec, GtkApplication* app)
-        : onStop_(spec.onStop)
-        , onSnooze_(spec.onSnooze)
+    GtkAlarmPanel(PanelContent const& content, GtkApplication* app)
+        : onStop_(content.onStop)
+        , onSnooze_(content.onSnooze)
     {
         GtkWindow* window = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
         window_ = GTK_WIDGET(window);
-        gtk_window_set_title(window, spec.windowTitle.c_str());
+        gtk_window_set_title(window, content.windowTitle.c_str());
         // A non-resizable GTK window takes its size from its request, not from a default size.
         gtk_widget_set_size_request(window_, panelWidth, panelHeight);
         gtk_window_set_resizable(window, FALSE);
@@ -68,7 +68,7 @@ public:
         gtk_widget_set_valign(stack, GTK_ALIGN_CENTER);
 
         GtkWidget* label = gtk_label_new(nullptr);
-        gtk_label_set_markup(GTK_LABEL(label), titleMarkup(spec.label, spec.labelPointSize).c_str());
+        gtk_label_set_markup(GTK_LABEL(label), titleMarkup(content.label, content.labelPointSize).c_str());
         gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
         gtk_label_set_line_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
         gtk_label_set_max_width_chars(GTK_LABEL(label), labelMaxWidthChars);
@@ -77,9 +77,9 @@ public:
         gtk_widget_set_has_tooltip(label, TRUE);
         g_signal_connect(label, "query-tooltip", G_CALLBACK(titleTooltip), nullptr);
 
-        GtkWidget* stopButton = gtk_button_new_with_label(spec.stopTitle.c_str());
+        GtkWidget* stopButton = gtk_button_new_with_label(content.stopTitle.c_str());
         g_signal_connect(stopButton, "clicked", G_CALLBACK(stopClicked), this);
-        GtkWidget* snoozeButton = gtk_button_new_with_label(spec.snoozeTitle.c_str());
+        GtkWidget* snoozeButton = gtk_button_new_with_label(content.snoozeTitle.c_str());
         g_signal_connect(snoozeButton, "clicked", G_CALLBACK(snoozeClicked), this);
 
         gtk_box_pack_start(GTK_BOX(stack), label, FALSE, FALSE, 0);
@@ -132,9 +132,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<AlarmPanel> showGtkAlarmPanel(PanelSpec const& spec, GtkApplication* app)
+std::unique_ptr<AlarmPanel> showGtkAlarmPanel(PanelContent const& content, GtkApplication* app)
 {
-    return std::make_unique<GtkAlarmPanel>(spec, app);
+    return std::make_unique<GtkAlarmPanel>(content, app);
 }
 
 } // namespace brindle::native

@@ -52,10 +52,10 @@ public:
     std::unique_ptr<SoundPlayer> createSoundPlayer(std::string const& path) override;
     void installMainMenu(MainMenu const& menu) override;
     std::unique_ptr<WebView> createWebView(WebViewConfig config) override;
-    std::unique_ptr<Window> createMainWindow(WindowSpec const& spec, WebView& content) override;
-    std::unique_ptr<AlarmPanel> showAlarmPanel(PanelSpec const& spec) override;
+    std::unique_ptr<Window> createMainWindow(WindowLayout const& layout, WebView& content) override;
+    std::unique_ptr<AlarmPanel> showAlarmPanel(PanelContent const& content) override;
     void activateApplication() override;
-    int runModalAlert(AlertSpec const& alert) override;
+    int runModalAlert(AlertQuestion const& alert) override;
     void openURL(std::string const& url) override;
 
 private:

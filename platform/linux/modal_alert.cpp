@@ -6,7 +6,7 @@ namespace brindle::native {
 
 // A modal question. GTK runs it in a nested main loop, so timers and D-Bus keep going; the
 // modal depth lets default-only timers wait until it has closed.
-int LinuxPlatform::runModalAlert(AlertSpec const& alert)
+int LinuxPlatform::runModalAlert(AlertQuestion const& alert)
 {
     GtkWindow* parent
         = mainWindow_ && gtk_widget_get_visible(GTK_WIDGET(mainWindow_)) ? mainWindow_ : nullptr;

@@ -53,13 +53,13 @@ std::unique_ptr<WebView> LinuxPlatform::createWebView(WebViewConfig config)
 
 // The close button hides the window instead of destroying it, so that the same window, with
 // its page as it was, comes back on reopen.
-std::unique_ptr<Window> LinuxPlatform::createMainWindow(WindowSpec const& spec, WebView& content)
+std::unique_ptr<Window> LinuxPlatform::createMainWindow(WindowLayout const& layout, WebView& content)
 {
     GtkWidget* widget = gtk_application_window_new(application_);
     GtkWindow* window = GTK_WINDOW(widget);
-    gtk_window_set_title(window, spec.title.c_str());
+    gtk_window_set_title(window, layout.title.c_str());
     // The size is the page's: the menubar comes on top of it.
-    gtk_window_set_default_size(window, spec.width, spec.height + menubarHeight(application_));
+    gtk_window_set_default_size(window, layout.width, layout.height + menubarHeight(application_));
     gtk_window_set_position(window, GTK_WIN_POS_CENTER);
     gtk_application_window_set_show_menubar(GTK_APPLICATION_WINDOW(window), TRUE);
     g_signal_connect(widget, "delete-event", G_CALLBACK(gtk_widget_hide_on_delete), nullptr);
@@ -89,9 +89,9 @@ void LinuxPlatform::hideAllWindows()
         gtk_widget_hide(GTK_WIDGET(item->data));
 }
 
-std::unique_ptr<AlarmPanel> LinuxPlatform::showAlarmPanel(PanelSpec const& spec)
+std::unique_ptr<AlarmPanel> LinuxPlatform::showAlarmPanel(PanelContent const& content)
 {
-    auto panel = showGtkAlarmPanel(spec, application_);
+    auto panel = showGtkAlarmPanel(content, application_);
     // GtkApplication lists its windows newest first: the panel was just added.
     GList* windows = gtk_application_get_windows(application_);
     if (panel && windows && windows->data != mainWindow_)

@@ -12,9 +12,9 @@ TEST_F(Launch, OpensTheWindowOnThePlannerAndFrontsIt)
 
     auto window = mainWindow();
     ASSERT_TRUE(window);
-    EXPECT_EQ(window->spec.title, "Brindle");
-    EXPECT_EQ(window->spec.width, 1060);
-    EXPECT_EQ(window->spec.height, 780);
+    EXPECT_EQ(window->layout.title, "Brindle");
+    EXPECT_EQ(window->layout.width, 1060);
+    EXPECT_EQ(window->layout.height, 780);
     EXPECT_EQ(window->shows, 1);
     EXPECT_EQ(platform.activations, 1);
 

@@ -75,7 +75,7 @@ TEST_F(QuitPolicy, KeepRunningChangesNothing)
     auto alarmsBefore = controller.alarms();
     auto firedBefore = controller.fired().mostRecent(controller.fired().size());
     int writesBefore = platform.writeCount;
-    platform.answerAlert = [](AlertSpec const&) { return alertFirstButtonReturn; };
+    platform.answerAlert = [](AlertQuestion const&) { return alertFirstButtonReturn; };
 
     EXPECT_FALSE(quit());
 
@@ -93,7 +93,7 @@ TEST_F(QuitPolicy, QuitAnswerQuitsWithoutSaving)
 {
     launchWith({ alarm("later", now() + hour) });
     int writesBefore = platform.writeCount;
-    platform.answerAlert = [](AlertSpec const&) { return alertSecondButtonReturn; };
+    platform.answerAlert = [](AlertQuestion const&) { return alertSecondButtonReturn; };
 
     EXPECT_TRUE(quit());
     EXPECT_EQ(platform.writeCount, writesBefore);
@@ -106,7 +106,7 @@ TEST_F(QuitPolicy, OnlyTheSecondButtonQuits)
 {
     launchWith({ alarm("later", now() + hour) });
     for (int answer : { alertFirstButtonReturn, alertSecondButtonReturn + 1, -1, 0 }) {
-        platform.answerAlert = [answer](AlertSpec const&) { return answer; };
+        platform.answerAlert = [answer](AlertQuestion const&) { return answer; };
         EXPECT_FALSE(quit()) << "answer " << answer;
     }
 }
@@ -119,7 +119,7 @@ TEST_F(QuitPolicy, DeliveriesGoOnWhileTheQuestionIsUp)
         { alarm("later", now() + hour), reminder("soon", now() + 1500), alarm("wake-up", now() + 2500) });
     bool reminderDuringQuestion = false;
     bool ringingDuringQuestion = false;
-    platform.answerAlert = [&](AlertSpec const&) {
+    platform.answerAlert = [&](AlertQuestion const&) {
         platform.advance(4 * second);
         reminderDuringQuestion = notifiedKeys() == std::vector<std::string> { "soon" };
         ringingDuringQuestion = controller.active() && controller.active()->key == "wake-up"
@@ -143,7 +143,7 @@ TEST_F(QuitPolicy, TheSafetyStopWaitsForTheQuestion)
     ASSERT_TRUE(controller.active());
 
     bool ringingThroughout = false;
-    platform.answerAlert = [&](AlertSpec const&) {
+    platform.answerAlert = [&](AlertQuestion const&) {
         platform.advance(10 * second);
         ringingThroughout = controller.active().has_value() && platform.playingSound() != nullptr;
         return alertFirstButtonReturn;

@@ -14,11 +14,11 @@ TEST_F(AlarmRing, ShowsTheFloatingPanelAndLoopsTheSound)
 
     auto panel = openPanel();
     ASSERT_TRUE(panel);
-    EXPECT_EQ(panel->spec.windowTitle, "Brindle alarm");
-    EXPECT_EQ(panel->spec.label, "Call the dentist");
-    EXPECT_EQ(panel->spec.labelPointSize, 23.0);
-    EXPECT_EQ(panel->spec.stopTitle, "Stop alarm");
-    EXPECT_EQ(panel->spec.snoozeTitle, "Snooze 5 minutes");
+    EXPECT_EQ(panel->content.windowTitle, "Brindle alarm");
+    EXPECT_EQ(panel->content.label, "Call the dentist");
+    EXPECT_EQ(panel->content.labelPointSize, 23.0);
+    EXPECT_EQ(panel->content.stopTitle, "Stop alarm");
+    EXPECT_EQ(panel->content.snoozeTitle, "Snooze 5 minutes");
 
     auto sound = platform.playingSound();
     ASSERT_TRUE(sound);
@@ -38,7 +38,7 @@ TEST_F(AlarmRing, TheLastOfTwoAlarmsInOnePassIsTheOneLeftRinging)
     ASSERT_EQ(platform.panels.size(), 2u);
     auto panel = openPanel();
     ASSERT_TRUE(panel);
-    EXPECT_EQ(panel->spec.label, "Second");
+    EXPECT_EQ(panel->content.label, "Second");
 
     ASSERT_EQ(platform.sounds.size(), 2u);
     EXPECT_TRUE(platform.sounds[0]->stopped);
@@ -51,7 +51,7 @@ TEST_F(AlarmRing, TheLastOfTwoAlarmsInOnePassIsTheOneLeftRinging)
     EXPECT_EQ(controller.active()->key, "second");
 
     // Snoozing now snoozes the second alarm only.
-    panel->spec.onSnooze();
+    panel->content.onSnooze();
     ASSERT_EQ(controller.alarms().size(), 3u);
     EXPECT_EQ(controller.alarms().back().key, "second/snooze");
 }
@@ -64,7 +64,7 @@ TEST_F(AlarmRing, AReplacedPanelsButtonsActOnTheCurrentAlarm)
     ringAtLaunch({ alarm("first", now, "First"), alarm("second", now, "Second") });
     auto stalePanel = platform.panels.front();
 
-    stalePanel->spec.onSnooze();
+    stalePanel->content.onSnooze();
 
     std::vector<std::string> keys;
     for (auto const& scheduled : controller.alarms())
@@ -75,8 +75,8 @@ TEST_F(AlarmRing, AReplacedPanelsButtonsActOnTheCurrentAlarm)
 
     // With nothing ringing any more, the stale stop button only stops.
     int writes = platform.writeCount;
-    stalePanel->spec.onSnooze();
-    stalePanel->spec.onStop();
+    stalePanel->content.onSnooze();
+    stalePanel->content.onStop();
     EXPECT_EQ(platform.writeCount, writes);
     EXPECT_EQ(controller.alarms().size(), 3u);
 }
@@ -87,7 +87,7 @@ TEST_F(AlarmRing, StopSilencesAndClosesAndALaterAlarmRingsAfresh)
     ringAtLaunch({ alarm("first", now, "First", "chime"), alarm("later", now + 60'000, "Later", "digital") });
     int writes = platform.writeCount;
 
-    openPanel()->spec.onStop();
+    openPanel()->content.onStop();
 
     EXPECT_FALSE(controller.active());
     EXPECT_FALSE(controller.hasPlayer());
@@ -106,7 +106,7 @@ TEST_F(AlarmRing, StopSilencesAndClosesAndALaterAlarmRingsAfresh)
     platform.advance(60'000);
     auto panel = openPanel();
     ASSERT_TRUE(panel);
-    EXPECT_EQ(panel->spec.label, "Later");
+    EXPECT_EQ(panel->content.label, "Later");
     EXPECT_EQ(platform.playingSound()->path, resource("digital"));
     ASSERT_TRUE(controller.active());
     EXPECT_EQ(controller.active()->key, "later");
@@ -158,7 +158,7 @@ TEST_F(AlarmSafetyTimer, ARingAfterAStopArmsAFreshTimer)
 {
     double now = platform.nowMs();
     ringAtLaunch({ alarm("first", now, "First"), alarm("second", now + 500'000, "Second") });
-    openPanel()->spec.onStop();
+    openPanel()->content.onStop();
 
     platform.advance(500'000);
     ASSERT_TRUE(controller.active());
@@ -176,7 +176,7 @@ TEST_F(AlarmSafetyTimer, WaitsForAModalQuestionToClose)
     ringAtLaunch({ alarm("now", now, "Now"), alarm("tomorrow", now + 86'400'000, "Tomorrow") });
 
     bool ringingWhileAsked = false;
-    platform.answerAlert = [&](AlertSpec const&) {
+    platform.answerAlert = [&](AlertQuestion const&) {
         platform.advance(700'000);
         ringingWhileAsked = controller.active().has_value() && !platform.openPanels().empty();
         return alertFirstButtonReturn;

@@ -26,7 +26,7 @@ TEST_F(AlarmSnooze, MovesTheAlarmFiveMinutesFromThePressAndStoresIt)
     // The user takes a while to answer; five minutes count from the press, not from the alarm.
     platform.advance(42'500);
     double pressedAt = platform.nowMs();
-    openPanel()->spec.onSnooze();
+    openPanel()->content.onSnooze();
 
     Alarm const& snooze = controller.alarms().back();
     EXPECT_EQ(
@@ -47,13 +47,13 @@ TEST_F(AlarmSnooze, ASnoozeOfASnoozeReplacesItAtTheEnd)
 {
     double start = platform.nowMs();
     ringAtLaunch({ alarm("t1/main", start, "Stretch"), alarm("t2/main", start + 3'600'000, "Later") });
-    openPanel()->spec.onSnooze();
+    openPanel()->content.onSnooze();
 
     platform.advance(fiveMinutes);
     ASSERT_TRUE(controller.active());
     ASSERT_EQ(controller.active()->key, "t1/main/snooze");
     double pressedAt = platform.nowMs();
-    openPanel()->spec.onSnooze();
+    openPanel()->content.onSnooze();
 
     EXPECT_EQ(countKey("t1/main/snooze"), 1);
     Alarm const& snooze = controller.alarms().back();
@@ -66,7 +66,7 @@ TEST_F(AlarmSnooze, ASnoozeOfASnoozeReplacesItAtTheEnd)
 TEST_F(AlarmSnooze, KeepsTheBaseKeyThatThePageGave)
 {
     ringAtLaunch({ alarm("t3/extra", platform.nowMs(), "Water the plants", "chime", "t3/base") });
-    openPanel()->spec.onSnooze();
+    openPanel()->content.onSnooze();
 
     Alarm const& snooze = controller.alarms().back();
     EXPECT_EQ(snooze.key, "t3/base/snooze");
@@ -87,7 +87,7 @@ TEST_F(AlarmSnooze, RemovesEveryRecordWithTheSnoozeKey)
             alarm(composed + "/snooze", start + 9'000'000, "Also from the page"),
             alarm("other", start + 60'000, "Other") });
 
-    openPanel()->spec.onSnooze();
+    openPanel()->content.onSnooze();
 
     ASSERT_EQ(controller.alarms().size(), 3u);
     EXPECT_EQ(controller.alarms()[0].key, composed);
@@ -100,10 +100,10 @@ TEST_F(AlarmSnooze, TwoAlarmsSnoozedInTurnLeaveTwoSnoozes)
 {
     double start = platform.nowMs();
     ringAtLaunch({ alarm("a", start, "A"), alarm("b", start + 10'000, "B") });
-    openPanel()->spec.onSnooze();
+    openPanel()->content.onSnooze();
     platform.advance(10'000);
     ASSERT_EQ(controller.active()->key, "b");
-    openPanel()->spec.onSnooze();
+    openPanel()->content.onSnooze();
 
     EXPECT_EQ(countKey("a/snooze"), 1);
     EXPECT_EQ(countKey("b/snooze"), 1);
@@ -133,7 +133,7 @@ TEST_F(AlarmSnooze, RingsOnTimeEvenWhenTheStoreCannotBeWritten)
 {
     ringAtLaunch({ alarm("t1", platform.nowMs(), "Unsaved") });
     platform.failAllWrites = true;
-    openPanel()->spec.onSnooze();
+    openPanel()->content.onSnooze();
     EXPECT_EQ(controller.alarms().back().key, "t1/snooze");
 
     platform.advance(fiveMinutes);

@@ -71,7 +71,7 @@ TEST_F(AlarmSound, AnUndecodableFileLeavesNoPlayerButTheAlarmStillShows)
     EXPECT_TRUE(controller.active());
 
     // Stop and snooze work as ever.
-    openPanel()->spec.onSnooze();
+    openPanel()->content.onSnooze();
     EXPECT_EQ(controller.alarms().back().key, "t1/snooze");
     EXPECT_TRUE(platform.openPanels().empty());
 }

@@ -71,16 +71,16 @@ public:
     {
         return fake_.createWebView(std::move(config));
     }
-    std::unique_ptr<Window> createMainWindow(WindowSpec const& spec, WebView& content) override
+    std::unique_ptr<Window> createMainWindow(WindowLayout const& layout, WebView& content) override
     {
-        return fake_.createMainWindow(spec, content);
+        return fake_.createMainWindow(layout, content);
     }
-    std::unique_ptr<AlarmPanel> showAlarmPanel(PanelSpec const& spec) override
+    std::unique_ptr<AlarmPanel> showAlarmPanel(PanelContent const& content) override
     {
-        return fake_.showAlarmPanel(spec);
+        return fake_.showAlarmPanel(content);
     }
     void activateApplication() override { fake_.activateApplication(); }
-    int runModalAlert(AlertSpec const& alert) override { return fake_.runModalAlert(alert); }
+    int runModalAlert(AlertQuestion const& alert) override { return fake_.runModalAlert(alert); }
     void openURL(std::string const& url) override { fake_.openURL(url); }
 
 private:
@@ -133,7 +133,7 @@ protected:
             for (; notificationsSeen < fake.notifications.size(); ++notificationsSeen)
                 delivered(fake.notifications[notificationsSeen].body);
             for (; panelsSeen < fake.panels.size(); ++panelsSeen)
-                delivered(fake.panels[panelsSeen]->spec.label);
+                delivered(fake.panels[panelsSeen]->content.label);
         };
     }
 
@@ -210,7 +210,7 @@ TEST_F(DeliveryProperty, EveryRecordSeenInItsWindowIsDeliveredOnceAndNothingElse
             ++sleeps;
         } else if (choice < 30) {
             if (auto panels = fake.openPanels(); !panels.empty())
-                panels.front()->spec.onStop();
+                panels.front()->content.onStop();
         } else {
             fake.advance(pick(3) ? uniform(1, 5000) : uniform(5000, 120000));
         }

@@ -56,7 +56,7 @@ TEST_F(TickTest, AnAlarmExactlyDueRingsIsRememberedAndStaysInTheSchedule)
     ASSERT_TRUE(controller->active());
     EXPECT_EQ(controller->active()->key, "t1/a");
     ASSERT_EQ(platform.openPanels().size(), 1u);
-    EXPECT_EQ(platform.openPanels()[0]->spec.label, "Title of t1/a");
+    EXPECT_EQ(platform.openPanels()[0]->content.label, "Title of t1/a");
     ASSERT_TRUE(platform.playingSound());
     EXPECT_EQ(platform.playingSound()->path, "/resources/chime.wav");
     EXPECT_TRUE(platform.notifications.empty());
