@@ -26,3 +26,20 @@ def descendants(node):
     for child in children:
         yield child
         yield from descendants(child)
+
+
+def find(root, predicate):
+    """The first accessible below root that matches, skipping nodes that vanish while read."""
+    def matches(node):
+        try:
+            return node is not None and predicate(node)
+        except Exception:
+            return False
+    return None if root is None else pyatspi.findDescendant(root, matches)
+
+
+def press(node):
+    """Does the node's click (or press, or activate) action, as assistive technology does."""
+    action = node.queryAction()
+    names = [action.getName(index) for index in range(action.nActions)]
+    action.doAction(next((names.index(n) for n in ("click", "press", "activate") if n in names), 0))

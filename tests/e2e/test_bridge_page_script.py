@@ -1,10 +1,5 @@
-"""The page script's own guard, in WebKit itself.
-
-Brindle's navigation policy never lets its main frame show a page of another scheme or host, so
-the guard cannot be reached through the binary. This test adds the build's page script to a
-plain WebKit view, as Brindle does (top frame, document start), and loads the planner's address
-over https, the same page over http, and over https at another host (127.0.0.1).
-"""
+"""The page script's own guard, in a plain WebKit view: Brindle's navigation policy keeps other
+schemes and hosts out of its view, so the guard cannot be reached through the binary."""
 
 import os
 import subprocess
@@ -67,16 +62,9 @@ class PageScriptGuard(unittest.TestCase):
 
     def load(self, url):
         state = {}
-
-        def changed(view, event):
-            if event == WebKit2.LoadEvent.FINISHED:
-                state["done"] = True
-
-        def failed(view, event, failing, error):
-            state["error"] = error.message
-            return False
-
-        handlers = [self.view.connect("load-changed", changed), self.view.connect("load-failed", failed)]
+        handlers = [self.view.connect("load-changed", lambda v, e: e == WebKit2.LoadEvent.FINISHED
+                                      and state.update(done=True)),
+                    self.view.connect("load-failed", lambda v, e, u, error: state.update(error=error.message))]
         self.view.load_uri(url)
         self.spin(lambda: "done" in state, url)
         for handler in handlers:
@@ -86,11 +74,8 @@ class PageScriptGuard(unittest.TestCase):
 
     def evaluate(self, script):
         state = {}
-
-        def finished(view, result):
-            state["value"] = view.evaluate_javascript_finish(result).to_string()
-
-        self.view.evaluate_javascript(script, -1, None, None, None, finished)
+        self.view.evaluate_javascript(script, -1, None, None, None, lambda view, result: state.update(
+            value=view.evaluate_javascript_finish(result).to_string()))
         self.spin(lambda: "value" in state, script)
         return state["value"]
 
