@@ -9,33 +9,29 @@ namespace {
 
 using Reply = BridgeTest;
 
-TEST_F(Reply, IsTheExactReplyScriptAroundCompactJson)
+TEST_F(Reply, IsTheExactReplyScriptCarryingIdsValuesAndErrorsUnchanged)
 {
     launch();
     controller.reply(7);
     ASSERT_EQ(scripts().size(), 1u);
     EXPECT_EQ(scripts()[0],
         R"((() => {const r={"id":7,"value":true,"error":null};window.__brindleReply?.(r.id, r.value, r.error);})())");
-}
 
-TEST_F(Reply, CarriesIdsValuesAndErrorsUnchanged)
-{
-    launch();
     auto const min = std::numeric_limits<std::int64_t>::min();
     auto const max = std::numeric_limits<std::int64_t>::max();
     controller.reply(min, std::string("granted"));
     controller.reply(max, false, std::string("Unknown desktop request"));
     controller.reply(0, std::string(""), std::string(""));
     auto all = replies();
-    ASSERT_EQ(all.size(), 3u);
-    EXPECT_EQ(all[0].id, min);
-    EXPECT_EQ(all[0].value, ReplyValue(std::string("granted")));
-    EXPECT_EQ(all[0].error, std::nullopt);
-    EXPECT_EQ(all[1].id, max);
-    EXPECT_EQ(all[1].value, ReplyValue(false));
-    EXPECT_EQ(all[1].error, "Unknown desktop request");
-    EXPECT_EQ(all[2].value, ReplyValue(std::string("")));
-    EXPECT_EQ(all[2].error, "");
+    ASSERT_EQ(all.size(), 4u);
+    EXPECT_EQ(all[1].id, min);
+    EXPECT_EQ(all[1].value, ReplyValue(std::string("granted")));
+    EXPECT_EQ(all[1].error, std::nullopt);
+    EXPECT_EQ(all[2].id, max);
+    EXPECT_EQ(all[2].value, ReplyValue(false));
+    EXPECT_EQ(all[2].error, "Unknown desktop request");
+    EXPECT_EQ(all[3].value, ReplyValue(std::string("")));
+    EXPECT_EQ(all[3].error, "");
 }
 
 // The JSON is the initialiser of a constant in the script, so no text may end the string, the
@@ -62,19 +58,15 @@ TEST_F(Reply, EscapesEverythingThatCouldBreakTheScript)
     EXPECT_EQ(reply->error, text);
 }
 
-TEST_F(Reply, DropsTextThatIsNotUtf8)
+TEST_F(Reply, IsDroppedForTextThatIsNotUtf8OrBeforeThereIsAWebView)
 {
+    controller.reply(1);
+    EXPECT_TRUE(platform.webViews.empty());
     launch();
     controller.reply(1, std::string("ok"), std::string("bad \xC3("));
     controller.reply(2, std::string("\xFF"));
     controller.reply(3, std::string("\xED\xA0\x80")); // an encoded surrogate
     EXPECT_TRUE(scripts().empty());
-}
-
-TEST_F(Reply, IsDroppedBeforeThereIsAWebView)
-{
-    controller.reply(1);
-    EXPECT_TRUE(platform.webViews.empty());
 }
 
 TEST(PageScript, WritesTheHostAsAStringLiteral)

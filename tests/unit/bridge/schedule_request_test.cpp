@@ -40,6 +40,25 @@ protected:
     }
 
     double now() { return platform.nowMs(); }
+
+    // A separate launched controller over the given store, for cases that each need a fresh one.
+    struct Fresh {
+        fake::FakePlatform platform;
+        AppDelegate controller { platform, testHost };
+        Fresh(std::string const& store, std::string const& data)
+        {
+            platform.directories.insert("/home/test/.local/share/Brindle");
+            platform.files[storePath] = store;
+            controller.applicationDidFinishLaunching();
+            platform.advance(1000);
+            before = controller.alarms();
+            writes = platform.writeCount;
+            controller.didReceiveScriptMessage(
+                { true, "https", testHost, R"({"id":3,"method":"schedule","data":)" + data + "}" });
+        }
+        std::vector<Alarm> before;
+        int writes = 0;
+    };
 };
 
 TEST_F(ScheduleRequest, ReplacesTheAlarmsInThePagesOrderAndSavesThem)
@@ -80,14 +99,9 @@ TEST_F(ScheduleRequest, ListsNoTaskWhenTaskIdsIsNotAnArrayOfStrings)
 {
     for (std::string taskIds : { "", R"(,"taskIds":null)", R"(,"taskIds":"t1")", R"(,"taskIds":["t1",2])",
              R"(,"taskIds":[["t1"]])", R"(,"taskIds":{"0":"t1"})" }) {
-        fake::FakePlatform freshPlatform;
-        AppDelegate fresh(freshPlatform, testHost);
-        freshPlatform.directories.insert("/home/test/.local/share/Brindle");
-        freshPlatform.files[storePath] = "[" + alarmJson("t1/snooze", now() + 60000, "t1") + "]";
-        fresh.applicationDidFinishLaunching();
-        fresh.didReceiveScriptMessage({ true, "https", testHost,
-            R"({"id":1,"method":"schedule","data":{"alarms":[])" + taskIds + "}}" });
-        EXPECT_TRUE(fresh.alarms().empty()) << taskIds;
+        Fresh fresh(
+            "[" + alarmJson("t1/snooze", now() + 60000, "t1") + "]", R"({"alarms":[])" + taskIds + "}");
+        EXPECT_TRUE(fresh.controller.alarms().empty()) << taskIds;
     }
 }
 
@@ -126,61 +140,21 @@ TEST_F(ScheduleRequest, RefusesAnInvalidScheduleAndChangesNothing)
             R"({"key":"t1/c","at":1,"title":"T","sound":"bell"}]})",
             R"({"alarms":[{"key":"t1/b","at":"1","title":"T","sound":"bell","mode":"alarm"}]})",
             R"({"alarms":[{"key":"t1/b","at":1,"title":"T","sound":"bell","mode":"alarm","baseKey":3}]})" }) {
-        fake::FakePlatform freshPlatform;
-        AppDelegate fresh(freshPlatform, testHost);
         std::string const stored
             = "[" + alarmJson("t1/a", now()) + "," + alarmJson("t1/a/snooze", now() + 9000, "t1/a") + "]";
-        freshPlatform.directories.insert("/home/test/.local/share/Brindle");
-        freshPlatform.files[storePath] = stored;
-        fresh.applicationDidFinishLaunching();
-        freshPlatform.advance(1000);
-        ASSERT_TRUE(fresh.active());
-        auto alarmsBefore = fresh.alarms();
-        auto storeBefore = freshPlatform.files[storePath];
-        int writes = freshPlatform.writeCount;
-
-        fresh.didReceiveScriptMessage(
-            { true, "https", testHost, R"({"id":3,"method":"schedule","data":)" + data + "}" });
-        auto const& scripts = freshPlatform.webViews.at(0)->evaluatedScripts;
+        Fresh fresh(stored, data);
+        auto const& scripts = fresh.platform.webViews.at(0)->evaluatedScripts;
         ASSERT_EQ(scripts.size(), 1u) << data;
         auto reply = parseReplyScript(scripts[0]);
         ASSERT_TRUE(reply);
         EXPECT_EQ(reply->id, 3);
         EXPECT_EQ(reply->value, ReplyValue(true));
         EXPECT_EQ(reply->error, "Invalid alarm schedule") << data;
-        EXPECT_EQ(fresh.alarms(), alarmsBefore) << data;
-        EXPECT_EQ(freshPlatform.files[storePath], storeBefore) << data;
-        EXPECT_EQ(freshPlatform.writeCount, writes) << data;
-        EXPECT_TRUE(fresh.active()) << data;
+        EXPECT_EQ(fresh.controller.alarms(), fresh.before) << data;
+        EXPECT_EQ(fresh.platform.files[storePath], stored) << data;
+        EXPECT_EQ(fresh.platform.writeCount, fresh.writes) << data;
+        EXPECT_TRUE(fresh.controller.active()) << data;
     }
-}
-
-TEST_F(ScheduleRequest, StoresLoneSurrogatesAsReplacementCharacters)
-{
-    launch();
-    schedule(
-        R"({"alarms":[{"key":"t1/\udc00","at":1e13,"title":"a\ud800b","sound":"bell","mode":"alarm"}]})");
-    expectDone();
-    auto stored = decodeAlarmsJson(*storedFile());
-    ASSERT_TRUE(stored);
-    ASSERT_EQ(stored->size(), 1u);
-    EXPECT_EQ((*stored)[0].title,
-        "a\xEF\xBF\xBD"
-        "b");
-    EXPECT_EQ((*stored)[0].key, "t1/\xEF\xBF\xBD");
-}
-
-TEST_F(ScheduleRequest, KeepsTextsThatCouldBreakAScriptUnchanged)
-{
-    launch();
-    std::string const title
-        = "He said \"stop\" \\ at </script>\n\r\t\xE2\x80\xA8\xE2\x80\xA9 \xF0\x9F\x98\x80";
-    schedule(R"({"alarms":[{"key":"t1","at":1e13,"title":"He said \"stop\" \\ at </script>\n\r\t\u2028)"
-             "\xE2\x80\xA9 \\ud83d\\ude00\",\"sound\":\"bell\",\"mode\":\"reminder\"}]}");
-    expectDone();
-    ASSERT_EQ(controller.alarms().size(), 1u);
-    EXPECT_EQ(controller.alarms()[0].title, title);
-    EXPECT_EQ(decodeAlarmsJson(*storedFile()), controller.alarms());
 }
 
 TEST_F(ScheduleRequest, LeavesTheFiredSetAlone)
