@@ -68,21 +68,9 @@ public:
         return [this] { return sink_; };
     }
 
-    double heardSeconds() const
-    {
-        std::lock_guard lock(mutex_);
-        return static_cast<double>(heard_) / GST_SECOND;
-    }
-    double largestGapSeconds() const
-    {
-        std::lock_guard lock(mutex_);
-        return static_cast<double>(largestGap_) / GST_SECOND;
-    }
-    bool ended() const
-    {
-        std::lock_guard lock(mutex_);
-        return ended_;
-    }
+    double heardSeconds() const { return locked(heard_) / GST_SECOND; }
+    double largestGapSeconds() const { return locked(largestGap_) / GST_SECOND; }
+    bool ended() const { return locked(ended_); }
     GstState state() const
     {
         GstState state = GST_STATE_VOID_PENDING;
@@ -91,6 +79,12 @@ public:
     }
 
 private:
+    template <typename T> double locked(T const& value) const
+    {
+        std::lock_guard lock(mutex_);
+        return static_cast<double>(value);
+    }
+
     static GstPadProbeReturn probe(GstPad*, GstPadProbeInfo* info, gpointer data)
     {
         auto* self = static_cast<Listener*>(data);
@@ -172,23 +166,14 @@ WaveInfo readWave(std::string const& path)
     return info;
 }
 
-class TemporaryFile {
-public:
+// Writes the bytes to a fresh file that is removed again at the end of the test.
+struct TemporaryFile {
     explicit TemporaryFile(std::string const& contents)
     {
-        char name[] = "/tmp/brindle-sound-XXXXXX";
-        int fd = mkstemp(name);
-        path_ = name;
-        if (fd >= 0) {
-            [[maybe_unused]] auto written = write(fd, contents.data(), contents.size());
-            close(fd);
-        }
+        g_file_set_contents(path.c_str(), contents.data(), static_cast<gssize>(contents.size()), nullptr);
     }
-    ~TemporaryFile() { unlink(path_.c_str()); }
-    std::string const& path() const { return path_; }
-
-private:
-    std::string path_;
+    ~TemporaryFile() { unlink(path.c_str()); }
+    std::string path = std::string(g_get_tmp_dir()) + "/brindle-sound-" + std::to_string(getpid());
 };
 
 class GstSound : public ::testing::Test {
@@ -220,6 +205,15 @@ TEST_F(GstSound, ALoopingSoundRepeatsWithoutAGapUntilStopped)
         runUntil([] { return false; }, 1s);
         EXPECT_EQ(listener.heardSeconds(), heardAtStop);
     }
+
+    // Destroying a playing player silences it too.
+    Listener listener;
+    auto player = createGstSoundPlayer(soundPath("bell"), listener.factory());
+    ASSERT_TRUE(player);
+    player->play(true);
+    ASSERT_TRUE(runUntil([&] { return listener.heardSeconds() > 0.2; }));
+    player.reset();
+    EXPECT_EQ(listener.state(), GST_STATE_NULL);
 }
 
 TEST_F(GstSound, AOneShotSoundPlaysOnceAndLetsGoOfTheOutput)
@@ -237,50 +231,28 @@ TEST_F(GstSound, AOneShotSoundPlaysOnceAndLetsGoOfTheOutput)
     EXPECT_NEAR(listener.heardSeconds(), length, 0.01);
 }
 
-TEST_F(GstSound, DestroyingAPlayingPlayerSilencesIt)
+// Every name resolves to a shipped file; what is not a wave file gets no player, and a file that
+// claims to be WAVE but holds garbage gets one that plays nothing without crashing or hanging.
+TEST_F(GstSound, PlaysOnlyWaveFilesAndFallsBackToTheBell)
 {
-    Listener listener;
-    auto player = createGstSoundPlayer(soundPath("bell"), listener.factory());
-    ASSERT_TRUE(player);
-    player->play(true);
-    ASSERT_TRUE(runUntil([&] { return listener.heardSeconds() > 0.2; }));
+    for (std::string_view name : { "bell", "chime", "digital", "Bell", "", "gong" })
+        EXPECT_TRUE(createGstSoundPlayer(soundPath(soundResourceName(name)))) << name;
+    EXPECT_EQ(soundResourceName("gong"), "bell");
 
-    player.reset();
-    EXPECT_EQ(listener.state(), GST_STATE_NULL);
-}
-
-TEST_F(GstSound, GivesNoPlayerForWhatIsNotAWaveFile)
-{
     EXPECT_FALSE(createGstSoundPlayer(soundPath("no-such-sound")));
     EXPECT_FALSE(createGstSoundPlayer(BRINDLE_SOUNDS_DIR));
-    EXPECT_FALSE(createGstSoundPlayer(TemporaryFile("").path()));
-    EXPECT_FALSE(createGstSoundPlayer(TemporaryFile("RIFF").path()));
-    EXPECT_FALSE(createGstSoundPlayer(TemporaryFile("OggS\0\2\0\0\0\0\0\0\0\0\0\0"s).path()));
-    EXPECT_FALSE(createGstSoundPlayer(TemporaryFile("RIFF\x24\0\0\0AVI LIST"s).path()));
-}
+    for (std::string bytes : { ""s, "RIFF"s, "OggS\0\2\0\0\0\0\0\0\0\0\0\0"s, "RIFF\x24\0\0\0AVI LIST"s })
+        EXPECT_FALSE(createGstSoundPlayer(TemporaryFile(bytes).path)) << bytes;
 
-// A file that claims to be WAVE but holds garbage gets a player, which plays nothing and
-// reports nothing; neither playing nor destroying it may crash or hang.
-TEST_F(GstSound, ABrokenWaveFilePlaysSilence)
-{
-    std::string garbage = "RIFF\xff\xff\0\0WAVEfmt \x02\0\0\0\x99\x99junkjunkjunkjunk"s;
-    TemporaryFile file(garbage + std::string(4096, '\x7f'));
+    TemporaryFile broken(
+        "RIFF\xff\xff\0\0WAVEfmt \x02\0\0\0\x99\x99junkjunkjunkjunk"s + std::string(4096, '\x7f'));
     Listener listener;
-    auto player = createGstSoundPlayer(file.path(), listener.factory());
+    auto player = createGstSoundPlayer(broken.path, listener.factory());
     ASSERT_TRUE(player);
     player->play(true);
     runUntil([] { return false; }, 1s);
     EXPECT_EQ(listener.heardSeconds(), 0);
     player.reset();
-}
-
-// The names the controller plays must all be shipped, and everything else falls back to one
-// that is.
-TEST_F(GstSound, EverySoundNameResolvesToAShippedFile)
-{
-    for (std::string_view name : { "bell", "chime", "digital", "Bell", "", "gong" })
-        EXPECT_TRUE(createGstSoundPlayer(soundPath(soundResourceName(name)))) << name;
-    EXPECT_EQ(soundResourceName("gong"), "bell");
 }
 
 // The sounds loop: each must start and end at silence so the seam does not click, and stay
