@@ -1,22 +1,7 @@
-"""Runs the real Brindle binary for end-to-end tests.
-
-One `Brindle` (a context manager) is one run of the binary with everything around it:
-
-- an HTTPS server on 127.0.0.1:$BRINDLE_APP_PORT with the test certificate, which serves
-  https://localhost:<port>/planner and the files of tests/e2e/pages/, takes reports that pages
-  POST to /report, and carries the page driver (pages/harness.js) through which a test runs
-  code in the planner page (`brindle.page.run(...)`);
-- a second HTTPS server on another port of localhost, for a cross-origin frame (same host,
-  other origin);
-- python3-dbusmock's notification server on the session bus, logging to a file, whose Notify
-  calls the test can read;
-- fresh XDG_DATA_HOME, XDG_CONFIG_HOME, XDG_CACHE_HOME and HOME folders, so the store file and
-  the defaults are the test's own, and a stand-in browser: a .desktop file registered for
-  https and http links that appends every address it is given to a file.
-
-Every wait polls with a generous deadline; nothing here measures time. Run the tests through
-run-e2e, which provides the X server and the session bus.
-"""
+"""Runs the real Brindle binary for end-to-end tests: one `Brindle` is one run with its HTTPS test
+servers (the planner's origin and another port for cross-origin frames), python3-dbusmock's
+notification server, fresh XDG folders and a stand-in browser that records the addresses it gets.
+Pages report to /report and are driven through pages/harness.js. Run through run-e2e."""
 
 import json
 import os
@@ -89,7 +74,7 @@ class Hub:
         self.requests = []
 
     def route(self, path, body, content_type="text/html; charset=utf-8", status=200, headers=None):
-        """Serves body (text or bytes) at path on every test server, in place of any file."""
+        """Serves body (text or bytes) at path in place of any file."""
         if isinstance(body, str):
             body = body.encode("utf-8")
         with self.lock:
@@ -103,11 +88,9 @@ class Hub:
     def wait_report(self, name, timeout=DEFAULT_TIMEOUT, count=1):
         """The value of the count-th report named name, waiting for it."""
         with self.lock:
-            found = self.lock.wait_for(
-                lambda: len([r for r in self.reports if r.get("name") == name]) >= count, timeout)
-            if not found:
+            if not self.lock.wait_for(lambda: len(self.reports_named(name)) >= count, timeout):
                 raise AssertionError(f"no report {name!r} within {timeout:g} s; got {self.reports}")
-            return [r for r in self.reports if r.get("name") == name][count - 1].get("value")
+            return self.reports_named(name)[count - 1]
 
     def reports_named(self, name):
         with self.lock:
@@ -128,8 +111,7 @@ class Hub:
             return next(d for d in self.documents[after:] if d.get("top"))
 
     def document_count(self):
-        with self.lock:
-            return len(self.documents)
+        return len(self.documents)
 
     def send(self, doc, code):
         with self.lock:
@@ -169,16 +151,13 @@ class Page:
         self.doc = None
 
     def wait_loaded(self, after=0, timeout=DEFAULT_TIMEOUT):
-        """Waits for a new top-level document and makes it the one that runs commands."""
         document = self.hub.wait_document(after, timeout)
         self.doc = document["doc"]
         return document
 
     def run(self, code, timeout=DEFAULT_TIMEOUT):
         """Runs code as the body of an async function in the page and returns its JSON result."""
-        if self.doc is None:
-            self.wait_loaded()
-        result = self.hub.wait_result(self.hub.send(self.doc, code), timeout)
+        result = self.hub.wait_result(self.send(code), timeout)
         if "error" in result:
             raise PageError(result["error"])
         return result.get("value")
@@ -187,7 +166,7 @@ class Page:
         """Runs code in the page without waiting for it, for code that leaves the document."""
         if self.doc is None:
             self.wait_loaded()
-        self.hub.send(self.doc, code)
+        return self.hub.send(self.doc, code)
 
     def request(self, method, *args, timeout=DEFAULT_TIMEOUT):
         """Calls window.BrindleDesktop.request and returns {"value": ...} or {"error": ...}."""
@@ -242,7 +221,7 @@ def make_handler(hub):
                     return self.reply(204)
                 return self.reply(200, json.dumps(command).encode(), "application/json")
             if url.path == "/planner":
-                return self.file(PAGES_DIR / "planner.html")
+                return self.reply(200, planner_page().encode(), "text/html; charset=utf-8")
             name = url.path.lstrip("/")
             if name and "/" not in name and not name.startswith("."):
                 return self.file(PAGES_DIR / name)
@@ -306,31 +285,21 @@ class TestServer(ThreadingHTTPServer):
 
 
 class NotificationServer:
-    """python3-dbusmock's notification daemon on the session bus."""
-
-    def __init__(self, log_path):
+    def __init__(self, log_path, parameters=()):
         self.log_path = log_path
         self.process = subprocess.Popen(
-            ["/usr/bin/python3", "-m", "dbusmock", "--template", "notification_daemon", "-l", str(log_path)],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            ["/usr/bin/python3", "-m", "dbusmock", "--template", "notification_daemon", "-l", str(log_path),
+             *parameters], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.bus = dbus.SessionBus()
         wait_for(lambda: self.bus.name_has_owner(NOTIFICATIONS_NAME), what="the notification server")
         self.mock = dbus.Interface(self.bus.get_object(NOTIFICATIONS_NAME, NOTIFICATIONS_PATH), MOCK_INTERFACE)
 
     def notifications(self):
         """Every Notify call so far, as dicts of its arguments."""
-        calls = []
-        for _, args in self.mock.GetMethodCalls("Notify"):
-            calls.append({
-                "app_name": str(args[0]),
-                "replaces_id": int(args[1]),
-                "app_icon": str(args[2]),
-                "summary": str(args[3]),
-                "body": str(args[4]),
-                "actions": [str(a) for a in args[5]],
-                "hints": {str(k): v for k, v in args[6].items()},
-            })
-        return calls
+        return [{"app_name": str(args[0]), "replaces_id": int(args[1]), "app_icon": str(args[2]),
+                 "summary": str(args[3]), "body": str(args[4]), "actions": [str(a) for a in args[5]],
+                 "hints": {str(k): v for k, v in args[6].items()}}
+                for _, args in self.mock.GetMethodCalls("Notify")]
 
     def stop(self):
         self.process.terminate()
@@ -342,11 +311,7 @@ class NotificationServer:
 
 
 class Brindle:
-    """One run of the real binary with its servers, folders and stand-in browser.
-
-    Set up routes (`brindle.hub.route`) and files (`brindle.write_store`) before `start()`; the
-    context manager starts on entry and stops everything on exit.
-    """
+    """One run of the real binary; with start=False, set up routes and files before `start()`."""
 
     def __init__(self, notifications=True, start=True):
         self.binary = os.environ.get("BRINDLE_BINARY")
@@ -366,12 +331,11 @@ class Brindle:
         self.page = Page(self.hub)
         self.servers = []
         self.process = None
+        self.log = None
         self.notification_server = None
         self.want_notifications = notifications
         self.start_on_enter = start
         self._install_browser()
-
-    # Set-up.
 
     def _install_browser(self):
         applications = self.data_home / "applications"
@@ -407,16 +371,11 @@ class Brindle:
         })
         return env
 
-    # Running.
-
     def start(self):
-        self.servers.append(TestServer(self.hub, APP_PORT))
-        self.servers.append(TestServer(self.hub, 0))
+        self.start_servers()
         if self.want_notifications:
             self.notification_server = NotificationServer(self.root / "notifications.log")
-        self.log = open(self.log_path, "wb")
-        self.process = subprocess.Popen([self.binary], env=self.environment(), stdout=self.log,
-                                        stderr=subprocess.STDOUT, cwd=self.root)
+        self.relaunch()
         return self
 
     def start_servers(self):
@@ -426,12 +385,11 @@ class Brindle:
         return self
 
     def relaunch(self):
-        """Starts the binary (again) in the same folders, with the same servers and session bus,
-        once any run before has ended; its output goes on into the same log. Without start()
-        before, no servers run: for a second Brindle that shares another one's hub."""
+        """Starts the binary (again) in the same folders once any run before has ended, logging on
+        into the same file. Without start() before, no servers run (a second Brindle on one hub)."""
         if self.process and self.process.poll() is None:
             raise AssertionError("Brindle is still running")
-        if getattr(self, "log", None) is None:
+        if self.log is None:
             self.log = open(self.log_path, "ab")
         self.process = subprocess.Popen([self.binary], env=self.environment(), stdout=self.log,
                                         stderr=subprocess.STDOUT, cwd=self.root)
@@ -450,9 +408,7 @@ class Brindle:
         return f"https://{APP_HOST}:{self.servers[1].port}"
 
     def wait_planner(self, after=0, timeout=DEFAULT_TIMEOUT):
-        """Waits until a planner document has loaded its driver, and drives that document.
-
-        after: the number of documents seen before, so that a reload waits for the new one."""
+        """Waits for the planner document after the first `after` ones to load, and drives it."""
         deadline = time.monotonic() + timeout
         while True:
             self.check_running()
@@ -481,8 +437,9 @@ class Brindle:
             except subprocess.TimeoutExpired:
                 self.process.kill()
                 self.process.wait()
-        if self.process:
+        if self.log:
             self.log.close()
+            self.log = None
         if self.notification_server:
             self.notification_server.stop()
         for server in self.servers:
@@ -490,9 +447,7 @@ class Brindle:
         self.servers = []
 
     def __enter__(self):
-        if self.start_on_enter:
-            self.start()
-        return self
+        return self.start() if self.start_on_enter else self
 
     def __exit__(self, kind, value, trace):
         self.stop()
@@ -505,14 +460,10 @@ class Brindle:
             shutil.rmtree(self.root, ignore_errors=True)
         return False
 
-    # What Brindle did.
-
     def stored_alarms(self):
         """The parsed store file, or None while there is none."""
-        try:
-            return json.loads(self.store_path.read_text(encoding="utf-8"))
-        except FileNotFoundError:
-            return None
+        data = self.store_bytes()
+        return None if data is None else json.loads(data.decode("utf-8"))
 
     def store_bytes(self):
         try:
@@ -521,10 +472,7 @@ class Brindle:
             return None
 
     def opened_urls(self):
-        try:
-            return self.opened_path.read_text().splitlines()
-        except FileNotFoundError:
-            return []
+        return self.opened_path.read_text().splitlines() if self.opened_path.exists() else []
 
     def notifications(self):
         return self.notification_server.notifications() if self.notification_server else []

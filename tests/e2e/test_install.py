@@ -1,10 +1,6 @@
 #!/usr/bin/python3
-"""`cmake --install` lays Brindle out under a prefix, and the installed Brindle runs from there.
-
-The current build tree is installed into a fresh temporary prefix; the layout is checked file by
-file, the desktop entry is run through desktop-file-validate, and the installed binary is
-started and made to ring, which shows that it finds its sounds beside itself in the prefix.
-"""
+"""`cmake --install` lays Brindle out under a fresh prefix, and the installed Brindle rings with its
+sounds from there."""
 
 import configparser
 import os
@@ -19,6 +15,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
+from desktop import visible_windows  # noqa: E402
 from harness import now_ms, wait_for  # noqa: E402
 
 SOURCE_DIR = Path(os.environ.get("BRINDLE_SOURCE_DIR", Path(__file__).resolve().parents[2]))
@@ -26,19 +23,10 @@ APPLICATION_ID = "app.brindle.Brindle"
 SOUNDS = ("bell", "chime", "digital")
 
 
-def png_size(path):
-    """Width and height from a PNG's header chunk."""
-    data = path.read_bytes()[:24]
-    if data[:8] != b"\x89PNG\r\n\x1a\n" or data[12:16] != b"IHDR":
-        return None
-    return struct.unpack(">II", data[16:24])
-
-
 def open_files(pid):
     """The files the process has open, by path."""
     paths = []
-    folder = Path(f"/proc/{pid}/fd")
-    for descriptor in folder.iterdir() if folder.exists() else []:
+    for descriptor in Path(f"/proc/{pid}/fd").glob("*"):
         try:
             paths.append(os.readlink(descriptor))
         except OSError:  # Closed while the folder was read.
@@ -70,9 +58,8 @@ class InstallTest(unittest.TestCase):
         self.assertTrue(binary.is_file() and os.access(binary, os.X_OK), self.install_log)
 
         for sound in SOUNDS:
-            installed = prefix / "share" / "brindle" / "sounds" / f"{sound}.wav"
-            self.assertTrue(installed.is_file(), f"{sound}.wav is missing")
-            self.assertEqual(installed.read_bytes(), (SOURCE_DIR / "resources" / "sounds" / f"{sound}.wav").read_bytes())
+            self.assertEqual((prefix / "share" / "brindle" / "sounds" / f"{sound}.wav").read_bytes(),
+                             (SOURCE_DIR / "resources" / "sounds" / f"{sound}.wav").read_bytes())
 
         desktop = prefix / "share" / "applications" / f"{APPLICATION_ID}.desktop"
         validation = subprocess.run(["desktop-file-validate", str(desktop)], capture_output=True, text=True)
@@ -81,16 +68,16 @@ class InstallTest(unittest.TestCase):
         entry.optionxform = str
         entry.read(desktop, encoding="utf-8")
         section = entry["Desktop Entry"]
-        self.assertEqual(section["Name"], "Brindle")
         # The entry starts the installed binary and shows the installed icon.
-        self.assertEqual(section["Exec"].split()[0], binary.name)
-        self.assertEqual(section["Icon"], APPLICATION_ID)
+        self.assertEqual((section["Name"], section["Exec"].split()[0], section["Icon"]),
+                         ("Brindle", binary.name, APPLICATION_ID))
 
         icons = prefix / "share" / "icons" / "hicolor"
         svg = icons / "scalable" / "apps" / f"{APPLICATION_ID}.svg"
         self.assertEqual(ElementTree.parse(svg).getroot().tag, "{http://www.w3.org/2000/svg}svg")
-        png = icons / "256x256" / "apps" / f"{APPLICATION_ID}.png"
-        self.assertEqual(png_size(png), (256, 256))
+        png = (icons / "256x256" / "apps" / f"{APPLICATION_ID}.png").read_bytes()[:24]
+        self.assertEqual((png[:8], png[12:16], struct.unpack(">II", png[16:24])),
+                         (b"\x89PNG\r\n\x1a\n", b"IHDR", (256, 256)))
 
         # Nothing of the build or the tests comes along.
         installed = sorted(str(path.relative_to(prefix)) for path in prefix.rglob("*") if path.is_file())
@@ -105,16 +92,13 @@ class InstallTest(unittest.TestCase):
     def test_installed_brindle_rings_with_the_sound_beside_it(self):
         with harness.Brindle(start=False) as brindle:
             brindle.binary = str(self.prefix / "bin" / "brindle")
-            brindle.start()
-            brindle.wait_planner()
+            brindle.start().wait_planner()
             due = {"key": "t1/main", "at": now_ms() + 2000, "title": "Take the bread out", "sound": "digital",
                    "mode": "alarm"}
             self.assertEqual(brindle.page.request("schedule", {"alarms": [due], "taskIds": ["t1"]}),
                              {"value": True})
 
-            wait_for(lambda: subprocess.run(
-                ["xdotool", "search", "--all", "--onlyvisible", "--pid", str(brindle.process.pid), "--name",
-                 "^Brindle alarm$"], capture_output=True).returncode == 0, what="the alarm panel")
+            wait_for(lambda: visible_windows(brindle.process.pid, "Brindle alarm"), what="the alarm panel")
             # The player reads the WAV from the prefix the binary was installed in, not from the
             # build tree it came from.
             sound = str(self.prefix / "share" / "brindle" / "sounds" / "digital.wav")

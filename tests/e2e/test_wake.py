@@ -1,12 +1,7 @@
 #!/usr/bin/python3
 """Brindle wakes with the machine: logind's PrepareForSleep(false) on the system bus runs a pass.
-
-No machine sleeps here. A stand-in logind (python3-dbusmock's template) runs on a private system
-bus, and Brindle runs under libfaketime with a clock offset that the test moves. Sleep is played
-like this: Brindle is stopped (SIGSTOP), its wall clock is moved thirty minutes on, logind
-announces the wake, and Brindle is let go (SIGCONT). What fell due less than fifteen minutes
-before the wake goes off; what is older is dropped without a word.
-"""
+Sleep is played with a stand-in logind on a private system bus and libfaketime: Brindle is stopped,
+its wall clock moved on, the wake announced, and Brindle let go."""
 
 import json
 import os
@@ -18,6 +13,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
+from desktop import visible_windows  # noqa: E402
 from harness import now_ms, wait_for  # noqa: E402
 
 import dbus  # noqa: E402
@@ -33,10 +29,8 @@ def alarm(key, at, title, mode):
 
 
 class SleepingBrindle(harness.Brindle):
-    """The harness's Brindle with a wall clock of its own: libfaketime reads the offset from a
-    file at every clock read, so the test can move it while Brindle runs. Only the brindle
-    process itself is faked; WebKit's processes keep the real time, so the page and its TLS are
-    not disturbed. The monotonic clock stays real, so main-loop timers run as usual."""
+    """Brindle with a wall clock the test moves (libfaketime rereads the offset file at every
+    read). WebKit's processes and the monotonic clock keep the real time."""
 
     def __init__(self, **options):
         super().__init__(**options)
@@ -72,26 +66,19 @@ class WakeTest(dbusmock.DBusTestCase):
 
     def setUp(self):
         self.logind, self.logind_object = self.spawn_server_template("logind", {}, stdout=subprocess.DEVNULL)
-        self.addCleanup(self.end_logind)
+        self.addCleanup(lambda: (self.logind.terminate(), self.logind.wait()))
         self.brindle = SleepingBrindle(start=False)
         self.addCleanup(self.brindle.__exit__, None, None, None)
         self.brindle.start()
         self.brindle.wait_planner()
-
-    def end_logind(self):
-        self.logind.terminate()
-        self.logind.wait()
-
-    def announce_wake(self):
-        self.logind_object.EmitSignal(LOGIND_MANAGER, "PrepareForSleep", "b", [False],
-                                      dbus_interface=dbusmock.MOCK_IFACE)
 
     def sleep_and_wake(self, minutes):
         """Brindle sleeps through the given minutes of its own clock and wakes to logind's word."""
         os.kill(self.brindle.process.pid, signal.SIGSTOP)
         try:
             self.brindle.set_clock_offset(f"+{minutes}m")
-            self.announce_wake()
+            self.logind_object.EmitSignal(LOGIND_MANAGER, "PrepareForSleep", "b", [False],
+                                          dbus_interface=dbusmock.MOCK_IFACE)
         finally:
             os.kill(self.brindle.process.pid, signal.SIGCONT)
 
@@ -135,7 +122,7 @@ class WakeTest(dbusmock.DBusTestCase):
         reminders = wait_for(lambda: [n for n in brindle.notifications() if n["summary"] == "Brindle reminder"],
                              what="the reminder due ten minutes before the wake")
         self.assertEqual([n["body"] for n in reminders], ["Ten minutes late"])
-        wait_for(lambda: xdotool_windows("Brindle alarm", brindle.process.pid),
+        wait_for(lambda: visible_windows(brindle.process.pid, "Brindle alarm"),
                  what="the alarm due eight minutes before the wake to ring")
 
         # The pass that delivered also pruned what was too late, and saved.
@@ -144,13 +131,6 @@ class WakeTest(dbusmock.DBusTestCase):
         self.assertEqual(kept, [schedule[0], schedule[2], schedule[4]])
         fired = json.loads(brindle.defaults_path.read_text())["fired"]
         self.assertEqual(sorted(key.split("/")[0] for key in fired), ["ring", "ten"])
-
-
-
-def xdotool_windows(title, pid):
-    result = subprocess.run(["xdotool", "search", "--all", "--onlyvisible", "--pid", str(pid), "--name",
-                             f"^{title}$"], capture_output=True, text=True)
-    return result.stdout.split() if result.returncode == 0 else []
 
 
 if __name__ == "__main__":
