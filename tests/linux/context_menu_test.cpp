@@ -53,11 +53,9 @@ TEST(ContextMenu, ItemsThatLeaveTheViewGoAndNoSeparatorIsLeftDangling)
             WEBKIT_CONTEXT_MENU_ACTION_COPY_LINK_TO_CLIPBOARD, separator,
             WEBKIT_CONTEXT_MENU_ACTION_COPY_IMAGE_TO_CLIPBOARD }));
     g_object_unref(menu);
-}
 
-TEST(ContextMenu, AMenuOfNothingButSuchItemsEndsEmpty)
-{
-    WebKitContextMenu* menu = menuOf({ WEBKIT_CONTEXT_MENU_ACTION_OPEN_FRAME_IN_NEW_WINDOW, separator,
+    // A menu of nothing but such items ends empty.
+    menu = menuOf({ WEBKIT_CONTEXT_MENU_ACTION_OPEN_FRAME_IN_NEW_WINDOW, separator,
         WEBKIT_CONTEXT_MENU_ACTION_OPEN_AUDIO_IN_NEW_WINDOW,
         WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_AUDIO_TO_DISK });
     pruneContextMenu(menu);

@@ -32,7 +32,7 @@ TEST(LinuxFiles, WriteReplacesWholeFileAndReadGivesItBack)
     EXPECT_EQ(readFile(path), binary);
 }
 
-TEST(LinuxFiles, FailedWriteReportsFailureAndLeavesNothingBehind)
+TEST(LinuxFiles, FailedWriteOrFolderReportsFailureAndLeavesNothingBehind)
 {
     TemporaryFolder folder;
     ASSERT_TRUE(writeFileAtomically(folder / "plain", "x"));
@@ -41,9 +41,17 @@ TEST(LinuxFiles, FailedWriteReportsFailureAndLeavesNothingBehind)
     EXPECT_FALSE(writeFileAtomically(folder / "missing/alarms.json", "[]"));
     EXPECT_FALSE(g_file_test((folder / "missing").c_str(), G_FILE_TEST_EXISTS));
     EXPECT_EQ(readFile(folder / "plain"), "x");
+
+    std::string const nested = folder / "one/two/Brindle";
+    EXPECT_TRUE(createDirectories(nested));
+    EXPECT_TRUE(g_file_test(nested.c_str(), G_FILE_TEST_IS_DIR));
+    EXPECT_TRUE(createDirectories(nested)); // already there
+    EXPECT_FALSE(createDirectories(folder / "plain"));
+    EXPECT_FALSE(createDirectories(folder / "plain/below"));
+    EXPECT_FALSE(createDirectories(""));
 }
 
-TEST(LinuxFiles, WriteThroughSymbolicLinkKeepsTheLink)
+TEST(LinuxFiles, WriteThroughSymbolicLinksKeepsTheLinks)
 {
     TemporaryFolder folder;
     ASSERT_EQ(g_mkdir((folder / "synced").c_str(), 0755), 0);
@@ -57,25 +65,17 @@ TEST(LinuxFiles, WriteThroughSymbolicLinkKeepsTheLink)
     EXPECT_EQ(linkTarget(link), "synced/alarms.json");
     EXPECT_EQ(readFile(target), "new");
     EXPECT_EQ(readFile(link), "new");
-}
 
-TEST(LinuxFiles, WriteFollowsChainsAndDanglingLinks)
-{
-    TemporaryFolder folder;
     // second -> first -> absolute path of a file that does not exist yet.
-    std::string const target = folder / "store.json";
-    ASSERT_EQ(symlink(target.c_str(), (folder / "first").c_str()), 0);
+    std::string const store = folder / "store.json";
+    ASSERT_EQ(symlink(store.c_str(), (folder / "first").c_str()), 0);
     ASSERT_EQ(symlink("first", (folder / "second").c_str()), 0);
-
     ASSERT_TRUE(writeFileAtomically(folder / "second", "[]"));
     EXPECT_TRUE(g_file_test((folder / "second").c_str(), G_FILE_TEST_IS_SYMLINK));
     EXPECT_TRUE(g_file_test((folder / "first").c_str(), G_FILE_TEST_IS_SYMLINK));
-    EXPECT_EQ(readFile(target), "[]");
-}
+    EXPECT_EQ(readFile(store), "[]");
 
-TEST(LinuxFiles, LinkLoopIsWrittenAsThePathItself)
-{
-    TemporaryFolder folder;
+    // A loop of links is written as the path itself.
     ASSERT_EQ(symlink("b", (folder / "a").c_str()), 0);
     ASSERT_EQ(symlink("a", (folder / "b").c_str()), 0);
     EXPECT_EQ(resolveSymbolicLinks(folder / "a"), folder / "a");
@@ -83,21 +83,7 @@ TEST(LinuxFiles, LinkLoopIsWrittenAsThePathItself)
     EXPECT_EQ(readFile(folder / "a"), "[]");
 }
 
-TEST(LinuxFiles, CreateDirectoriesMakesParentsAndReportsWhatExists)
-{
-    TemporaryFolder folder;
-    std::string const nested = folder / "one/two/Brindle";
-    EXPECT_TRUE(createDirectories(nested));
-    EXPECT_TRUE(g_file_test(nested.c_str(), G_FILE_TEST_IS_DIR));
-    EXPECT_TRUE(createDirectories(nested)); // already there
-
-    ASSERT_TRUE(writeFileAtomically(folder / "file", "x"));
-    EXPECT_FALSE(createDirectories(folder / "file"));
-    EXPECT_FALSE(createDirectories(folder / "file/below"));
-    EXPECT_FALSE(createDirectories(""));
-}
-
-TEST(LinuxResources, SoundsAreFoundBesideTheExecutablesFolder)
+TEST(LinuxResources, SoundsAreFoundOnlyInsideTheSoundsFolderBesideTheExecutablesFolder)
 {
     TemporaryFolder tree;
     ASSERT_TRUE(createDirectories(tree / "bin"));
@@ -110,26 +96,17 @@ TEST(LinuxResources, SoundsAreFoundBesideTheExecutablesFolder)
     EXPECT_FALSE(findResource(executable, "chime", "wav")); // a folder, not a file
     EXPECT_FALSE(findResource(executable, "bell", "mp3"));
     EXPECT_FALSE(findResource(executable, "Bell", "wav"));
-}
 
-TEST(LinuxResources, NamesCannotLeaveTheSoundsFolder)
-{
-    TemporaryFolder tree;
-    ASSERT_TRUE(createDirectories(tree / "share/brindle/sounds"));
+    // Names cannot leave the sounds folder.
     ASSERT_TRUE(writeFileAtomically(tree / "share/brindle/secret.wav", "RIFF"));
     ASSERT_TRUE(writeFileAtomically(tree / "share/brindle/sounds/..wav", "RIFF"));
-    std::string const executable = tree / "bin/brindle";
-
     EXPECT_FALSE(findResource(executable, "../secret", "wav"));
     EXPECT_FALSE(findResource(executable, "..", "wav"));
     EXPECT_FALSE(findResource(executable, "", "wav"));
     EXPECT_FALSE(findResource(executable, ".", "wav")); // would be "..wav"
     EXPECT_FALSE(findResource(executable, "bell", ""));
     EXPECT_FALSE(findResource(executable, "bell", "wav/../../secret"));
-}
 
-TEST(LinuxResources, ExecutablePathIsThisProcess)
-{
     auto path = executablePath();
     ASSERT_TRUE(path);
     EXPECT_TRUE(g_path_is_absolute(path->c_str()));

@@ -1,165 +1,129 @@
 #include "main_loop.h"
 #include "platform/linux/timers.h"
 
-#include <functional>
 #include <glib.h>
 #include <gtest/gtest.h>
 
 namespace brindle::native {
 namespace {
 
-// Lets every source that is ready now run, without waiting for any.
-void drain()
-{
-    while (g_main_context_iteration(nullptr, FALSE)) { }
-}
-
 class Timers : public ::testing::Test {
 protected:
     std::shared_ptr<ModalState> modal = std::make_shared<ModalState>();
+    int tick = 0;
+    std::unique_ptr<Timer> tickTimer;
+
+    std::unique_ptr<Timer> timer(bool repeats, TimerModes modes, std::function<void()> action)
+    {
+        return scheduleGlibTimer(modal, 0.001, repeats, modes, std::move(action));
+    }
+
+    // Runs the loop until a timer scheduled later has fired, so that every earlier one had its
+    // chance to fire again.
+    void letLaterTimersRun()
+    {
+        bool later = false;
+        auto next = scheduleGlibTimer(modal, 0.02, false, TimerModes::common, [&] { later = true; });
+        ASSERT_TRUE(runUntil([&] { return later; }));
+    }
+
+    // Starts a common repeating timer and runs the loop until it has fired a few more times.
+    void letTicksPass(int count = 3)
+    {
+        if (!tickTimer)
+            tickTimer = timer(true, TimerModes::common, [this] { ++tick; });
+        int const before = tick;
+        ASSERT_TRUE(runUntil([&] { return tick >= before + count; }));
+    }
 };
 
-TEST_F(Timers, OneShotFiresOnceAndThenIsInvalid)
+TEST_F(Timers, OneShotFiresOnceAndRepeatingRunsUntilInvalidatedOrDestroyed)
 {
-    int fired = 0;
-    auto timer = scheduleGlibTimer(modal, 0.001, false, TimerModes::common, [&] { ++fired; });
-    EXPECT_TRUE(timer->isValid());
-    ASSERT_TRUE(runUntil([&] { return fired == 1; }));
-    EXPECT_FALSE(timer->isValid());
+    int once = 0;
+    auto oneShot = timer(false, TimerModes::common, [&] { ++once; });
+    EXPECT_TRUE(oneShot->isValid());
+    ASSERT_TRUE(runUntil([&] { return once == 1; }));
+    EXPECT_FALSE(oneShot->isValid());
 
-    // A later timer running proves the first had its chance to fire again and did not.
-    bool later = false;
-    auto next = scheduleGlibTimer(modal, 0.02, false, TimerModes::common, [&] { later = true; });
-    ASSERT_TRUE(runUntil([&] { return later; }));
-    EXPECT_EQ(fired, 1);
-}
+    int repeated = 0;
+    auto repeating = timer(true, TimerModes::common, [&] { ++repeated; });
+    ASSERT_TRUE(runUntil([&] { return repeated >= 3; }));
+    EXPECT_TRUE(repeating->isValid());
+    repeating->invalidate();
+    EXPECT_FALSE(repeating->isValid());
+    int const atInvalidation = repeated;
 
-TEST_F(Timers, RepeatingTimerRunsUntilInvalidatedOrDestroyed)
-{
-    int fired = 0;
-    auto timer = scheduleGlibTimer(modal, 0.001, true, TimerModes::common, [&] { ++fired; });
-    ASSERT_TRUE(runUntil([&] { return fired >= 3; }));
-    EXPECT_TRUE(timer->isValid());
-    timer->invalidate();
-    EXPECT_FALSE(timer->isValid());
-    int const atInvalidation = fired;
-
-    bool later = false;
-    auto next = scheduleGlibTimer(modal, 0.02, false, TimerModes::common, [&] { later = true; });
-    ASSERT_TRUE(runUntil([&] { return later; }));
-    EXPECT_EQ(fired, atInvalidation);
-
-    // Destroying cancels just the same.
     int destroyedFired = 0;
-    auto destroyed = scheduleGlibTimer(modal, 0.001, true, TimerModes::common, [&] { ++destroyedFired; });
-    destroyed.reset();
-    later = false;
-    next = scheduleGlibTimer(modal, 0.02, false, TimerModes::common, [&] { later = true; });
-    ASSERT_TRUE(runUntil([&] { return later; }));
-    EXPECT_EQ(destroyedFired, 0);
-}
+    timer(true, TimerModes::common, [&] { ++destroyedFired; }).reset();
 
-TEST_F(Timers, ActionMayDestroyItsOwnTimer)
-{
-    int fired = 0;
-    std::unique_ptr<Timer> timer;
-    timer = scheduleGlibTimer(modal, 0.001, true, TimerModes::common, [&] {
-        ++fired;
-        timer.reset();
+    // An action may destroy its own timer.
+    int selfDestroyed = 0;
+    std::unique_ptr<Timer> own;
+    own = timer(true, TimerModes::common, [&] {
+        ++selfDestroyed;
+        own.reset();
     });
-    ASSERT_TRUE(runUntil([&] { return !timer; }));
-    bool later = false;
-    auto next = scheduleGlibTimer(modal, 0.02, false, TimerModes::common, [&] { later = true; });
-    ASSERT_TRUE(runUntil([&] { return later; }));
-    EXPECT_EQ(fired, 1);
+    letLaterTimersRun();
+    EXPECT_EQ(once, 1);
+    EXPECT_EQ(repeated, atInvalidation);
+    EXPECT_EQ(destroyedFired, 0);
+    EXPECT_EQ(selfDestroyed, 1);
+    EXPECT_FALSE(own);
 }
 
-TEST_F(Timers, DefaultOnlyTimerWaitsForTheDialogAndFiresOnceAfterIt)
+TEST_F(Timers, DefaultOnlyTimerWaitsForTheLastDialogAndFiresOnceAfterIt)
 {
     int safety = 0;
-    int tick = 0;
-    auto safetyTimer = scheduleGlibTimer(modal, 0.001, false, TimerModes::defaultOnly, [&] { ++safety; });
-    auto tickTimer = scheduleGlibTimer(modal, 0.001, true, TimerModes::common, [&] { ++tick; });
+    auto safetyTimer = timer(false, TimerModes::defaultOnly, [&] { ++safety; });
+    auto outer = std::make_unique<ModalScope>(*modal);
     {
         ModalScope dialog(*modal);
         // The common timer goes on while the dialog is up; the default-only one is held.
-        ASSERT_TRUE(runUntil([&] { return tick >= 5; }));
+        letTicksPass(5);
         EXPECT_EQ(safety, 0);
         EXPECT_TRUE(safetyTimer->isValid());
     }
+    letTicksPass();
+    EXPECT_EQ(safety, 0) << "an outer dialog is still up";
+    outer.reset();
     // Not from inside the dialog's closing, but from the main loop right after it.
     EXPECT_EQ(safety, 0);
     ASSERT_TRUE(runUntil([&] { return safety == 1; }));
     EXPECT_FALSE(safetyTimer->isValid());
-    int const ticksSoFar = tick;
-    ASSERT_TRUE(runUntil([&] { return tick > ticksSoFar + 2; }));
+    letTicksPass();
     EXPECT_EQ(safety, 1);
 }
 
-TEST_F(Timers, NestedDialogsHoldTheFiringUntilTheLastCloses)
+TEST_F(Timers, HeldFiringOfAnInvalidatedOrDestroyedTimerNeverRuns)
 {
     int safety = 0;
-    auto safetyTimer = scheduleGlibTimer(modal, 0.001, false, TimerModes::defaultOnly, [&] { ++safety; });
-    int tick = 0;
-    auto tickTimer = scheduleGlibTimer(modal, 0.001, true, TimerModes::common, [&] { ++tick; });
-    auto outer = std::make_unique<ModalScope>(*modal);
-    {
-        ModalScope inner(*modal);
-        ASSERT_TRUE(runUntil([&] { return tick >= 3; }));
-    }
-    int const ticksSoFar = tick;
-    ASSERT_TRUE(runUntil([&] { return tick > ticksSoFar + 2; }));
-    EXPECT_EQ(safety, 0);
-    outer.reset();
-    ASSERT_TRUE(runUntil([&] { return safety == 1; }));
-}
-
-TEST_F(Timers, HeldFiringOfAnInvalidatedTimerNeverRuns)
-{
-    int safety = 0;
-    int tick = 0;
-    auto safetyTimer = scheduleGlibTimer(modal, 0.001, false, TimerModes::defaultOnly, [&] { ++safety; });
-    auto tickTimer = scheduleGlibTimer(modal, 0.001, true, TimerModes::common, [&] { ++tick; });
+    auto invalidated = timer(false, TimerModes::defaultOnly, [&] { ++safety; });
+    auto destroyed = timer(false, TimerModes::defaultOnly, [&] { ++safety; });
     {
         ModalScope dialog(*modal);
-        ASSERT_TRUE(runUntil([&] { return tick >= 3; }));
-        safetyTimer->invalidate();
-    }
-    int const ticksSoFar = tick;
-    ASSERT_TRUE(runUntil([&] { return tick > ticksSoFar + 2; }));
-    drain();
-    EXPECT_EQ(safety, 0);
-
-    // Destroyed while held: the same.
-    auto destroyed = scheduleGlibTimer(modal, 0.001, false, TimerModes::defaultOnly, [&] { ++safety; });
-    {
-        ModalScope dialog(*modal);
-        int const before = tick;
-        ASSERT_TRUE(runUntil([&] { return tick > before + 2; }));
+        letTicksPass();
+        invalidated->invalidate();
         destroyed.reset();
     }
-    int const afterDialog = tick;
-    ASSERT_TRUE(runUntil([&] { return tick > afterDialog + 2; }));
+    letTicksPass();
+    while (g_main_context_iteration(nullptr, FALSE)) { }
     EXPECT_EQ(safety, 0);
 }
 
 TEST_F(Timers, RepeatingDefaultOnlyTimerPausesDuringADialog)
 {
     int repeating = 0;
-    int tick = 0;
-    auto timer = scheduleGlibTimer(modal, 0.001, true, TimerModes::defaultOnly, [&] { ++repeating; });
-    auto tickTimer = scheduleGlibTimer(modal, 0.001, true, TimerModes::common, [&] { ++tick; });
+    auto paused = timer(true, TimerModes::defaultOnly, [&] { ++repeating; });
     ASSERT_TRUE(runUntil([&] { return repeating >= 1; }));
     int atDialog = 0;
     {
         ModalScope dialog(*modal);
         atDialog = repeating;
-        int const before = tick;
-        ASSERT_TRUE(runUntil([&] { return tick > before + 5; }));
+        letTicksPass(5);
         EXPECT_EQ(repeating, atDialog);
     }
     ASSERT_TRUE(runUntil([&] { return repeating >= atDialog + 3; }));
-    EXPECT_TRUE(timer->isValid());
+    EXPECT_TRUE(paused->isValid());
 }
 
 } // namespace

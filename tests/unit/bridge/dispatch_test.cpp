@@ -51,7 +51,7 @@ TEST_F(Dispatch, AnswersUnknownMethodsWithAnErrorAndStopsEvenWhenNothingRings)
     }
 }
 
-TEST_F(Dispatch, PreviewPlaysTheNamedSoundOnceOrElseTheBellAndNothingWhileRinging)
+TEST_F(Dispatch, PreviewPlaysTheNamedSoundOnceOrElseTheBell)
 {
     launch();
     post(R"({"id":1,"method":"preview","data":{"sound":"chime"}})");
@@ -67,21 +67,6 @@ TEST_F(Dispatch, PreviewPlaysTheNamedSoundOnceOrElseTheBellAndNothingWhileRingin
     for (auto const& reply : replies())
         EXPECT_TRUE(reply.value == ReplyValue(true) && !reply.error);
     EXPECT_EQ(replies().size(), 4u);
-}
-
-TEST_F(Dispatch, PreviewWhileAnAlarmRingsPlaysNothing)
-{
-    launchRinging("t1/a");
-    auto ringing = platform.playingSound();
-    auto soundsBefore = platform.sounds.size();
-    post(R"({"id":5,"method":"preview","data":{"sound":"digital"}})");
-    EXPECT_EQ(platform.sounds.size(), soundsBefore);
-    EXPECT_EQ(platform.playingSound(), ringing);
-    EXPECT_TRUE(ringing->looping);
-    auto reply = onlyReply();
-    EXPECT_EQ(reply.id, 5);
-    EXPECT_EQ(reply.value, ReplyValue(true));
-    EXPECT_EQ(reply.error, std::nullopt);
 }
 
 TEST_F(Dispatch, PermissionMapsTheStatusAndRepliesOnlyWhenThePlatformAnswers)

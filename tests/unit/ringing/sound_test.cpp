@@ -21,7 +21,7 @@ TEST_F(AlarmSound, PlaysTheShippedSoundsByExactName)
     EXPECT_TRUE(platform.sounds[1]->stopped);
 }
 
-TEST_F(AlarmSound, PlaysBellForAnyOtherName)
+TEST_F(AlarmSound, PlaysBellForAnyOtherNameAlsoForAnAlarm)
 {
     for (std::string name : { "Bell", "CHIME", "", "gong", "digital ", "bell.wav" }) {
         controller.play(name, true);
@@ -29,10 +29,8 @@ TEST_F(AlarmSound, PlaysBellForAnyOtherName)
         EXPECT_EQ(platform.playingSound()->path, resource("bell")) << name;
     }
     EXPECT_EQ(soundResourceName("Digital"), "bell");
-}
 
-TEST_F(AlarmSound, AnAlarmWithAnUnknownSoundRingsWithBell)
-{
+    // An alarm with an unknown sound rings with the bell.
     ringAtLaunch({ alarm("t1", platform.nowMs(), "Odd sound", "foghorn") });
     ASSERT_TRUE(platform.playingSound());
     EXPECT_EQ(platform.playingSound()->path, resource("bell"));
