@@ -1,7 +1,5 @@
 #include "app_fixture.h"
 
-#include <set>
-
 namespace brindle::testing {
 
 namespace {
@@ -54,23 +52,6 @@ TEST_F(MainMenuTest, LaunchInstallsTheApplicationMenuAndEdit)
             { "Paste", MenuAction::paste, "v" },
             { "Select All", MenuAction::selectAll, "a" },
         }));
-}
-
-// Every key is taken with Ctrl alone. An upper-case key would need Shift as well, and two items
-// on one key would leave one of them unreachable from the keyboard.
-TEST_F(MainMenuTest, ShortcutsAreSingleUnshiftedKeysUsedOnce)
-{
-    std::set<std::string> seen;
-    for (auto const& menu : AppDelegate::mainMenu().menus) {
-        for (auto const& item : menu.items) {
-            if (item.keyEquivalent.empty())
-                continue;
-            ASSERT_EQ(item.keyEquivalent.size(), 1u) << item.title;
-            char key = item.keyEquivalent.front();
-            EXPECT_TRUE((key >= 'a' && key <= 'z') || key == '0') << item.title;
-            EXPECT_TRUE(seen.insert(item.keyEquivalent).second) << item.title << " shares its key";
-        }
-    }
 }
 
 } // namespace

@@ -10,16 +10,10 @@ protected:
     bool quit() { return controller.applicationShouldTerminate(); }
 };
 
-TEST_F(QuitPolicy, QuitsAtOnceWithNothingAhead)
-{
-    launchWith({});
-    EXPECT_TRUE(quit());
-    EXPECT_TRUE(platform.alerts.empty());
-}
-
 // Only alarms that ring make quitting costly; reminders, modes that merely look like "alarm",
-// and alarms whose time has come (including the one at this very millisecond) do not.
-TEST_F(QuitPolicy, AsksNothingWithoutAnAlarmStrictlyAhead)
+// alarms whose time has come (including the one at this very millisecond) and the alarm that is
+// ringing do not.
+TEST_F(QuitPolicy, QuitsAtOnceWithoutAnAlarmStrictlyAhead)
 {
     launchWith({
         reminder("r1", now() + hour),
@@ -28,17 +22,10 @@ TEST_F(QuitPolicy, AsksNothingWithoutAnAlarmStrictlyAhead)
         alarm("spaced", now() + hour, "alarm "),
         alarm("past", now() - 10 * minute),
         alarm("exactly-now", now()),
+        alarm("ringing", now() + 500),
     });
-    EXPECT_TRUE(quit());
-    EXPECT_TRUE(platform.alerts.empty());
-}
-
-TEST_F(QuitPolicy, TheAlarmThatIsRingingDoesNotCount)
-{
-    launchWith({ alarm("ringing", now() + 500) });
     platform.advance(second);
     ASSERT_TRUE(controller.active());
-
     EXPECT_TRUE(quit());
     EXPECT_TRUE(platform.alerts.empty());
 }
@@ -68,46 +55,26 @@ TEST_F(QuitPolicy, APendingSnoozeCounts)
     EXPECT_EQ(platform.alerts.size(), 1u);
 }
 
-TEST_F(QuitPolicy, KeepRunningChangesNothing)
+// Only the second button quits, and quitting saves nothing: the store was written when the
+// schedule last changed. Any other answer keeps Brindle as it was, ringing alarm included.
+TEST_F(QuitPolicy, OnlyTheSecondButtonQuitsAndNoAnswerChangesAnything)
 {
     launchWith({ alarm("ringing", now() + 500), alarm("later", now() + hour) });
     platform.advance(second);
     auto alarmsBefore = controller.alarms();
     auto firedBefore = controller.fired().mostRecent(controller.fired().size());
     int writesBefore = platform.writeCount;
-    platform.answerAlert = [](AlertQuestion const&) { return alertFirstButtonReturn; };
-
-    EXPECT_FALSE(quit());
-
-    EXPECT_EQ(controller.alarms(), alarmsBefore);
-    EXPECT_EQ(controller.fired().mostRecent(controller.fired().size()), firedBefore);
-    EXPECT_EQ(platform.writeCount, writesBefore);
-    ASSERT_TRUE(controller.active());
-    EXPECT_EQ(controller.active()->key, "ringing");
-    EXPECT_TRUE(platform.playingSound());
-    EXPECT_EQ(platform.openPanels().size(), 1u);
-}
-
-// Quitting saves nothing either: the store was written when the schedule last changed.
-TEST_F(QuitPolicy, QuitAnswerQuitsWithoutSaving)
-{
-    launchWith({ alarm("later", now() + hour) });
-    int writesBefore = platform.writeCount;
-    platform.answerAlert = [](AlertQuestion const&) { return alertSecondButtonReturn; };
-
-    EXPECT_TRUE(quit());
-    EXPECT_EQ(platform.writeCount, writesBefore);
-    EXPECT_EQ(controller.alarms().size(), 1u);
-}
-
-// Any answer other than the second button keeps Brindle: a dialog dismissed some other way must
-// not end it.
-TEST_F(QuitPolicy, OnlyTheSecondButtonQuits)
-{
-    launchWith({ alarm("later", now() + hour) });
-    for (int answer : { alertFirstButtonReturn, alertSecondButtonReturn + 1, -1, 0 }) {
+    for (int answer :
+        { alertFirstButtonReturn, alertSecondButtonReturn + 1, -1, 0, alertSecondButtonReturn }) {
         platform.answerAlert = [answer](AlertQuestion const&) { return answer; };
-        EXPECT_FALSE(quit()) << "answer " << answer;
+        EXPECT_EQ(quit(), answer == alertSecondButtonReturn) << "answer " << answer;
+        EXPECT_EQ(controller.alarms(), alarmsBefore);
+        EXPECT_EQ(controller.fired().mostRecent(controller.fired().size()), firedBefore);
+        EXPECT_EQ(platform.writeCount, writesBefore);
+        ASSERT_TRUE(controller.active());
+        EXPECT_EQ(controller.active()->key, "ringing");
+        EXPECT_TRUE(platform.playingSound());
+        EXPECT_EQ(platform.openPanels().size(), 1u);
     }
 }
 

@@ -16,18 +16,13 @@ protected:
     static constexpr double spacing = 10 * second;
 };
 
-TEST_F(WebProcessGone, TheFirstLossReloadsThePageAtOnce)
-{
-    ASSERT_TRUE(view().config.onWebProcessTerminated);
-    terminate();
-    EXPECT_EQ(view().reloads, 1);
-    // Reloading is not loading the address again: the view goes back to the page it showed.
-    EXPECT_EQ(view().loads.size(), 1u);
-}
-
 TEST_F(WebProcessGone, LossesInQuickSuccessionReloadOnceEveryTenSeconds)
 {
     terminate();
+    EXPECT_EQ(view().reloads, 1) << "the first loss reloads at once";
+    // Reloading is not loading the address again: the view goes back to the page it showed.
+    EXPECT_EQ(view().loads.size(), 1u);
+
     platform.advance(2 * second);
     terminate();
     EXPECT_EQ(view().reloads, 1) << "too soon after the last reload";
@@ -43,29 +38,15 @@ TEST_F(WebProcessGone, LossesInQuickSuccessionReloadOnceEveryTenSeconds)
 
     platform.advance(5 * spacing);
     EXPECT_EQ(view().reloads, 2) << "nothing further was lost";
+    terminate();
+    EXPECT_EQ(view().reloads, 3) << "long after the last reload, a loss reloads at once again";
 
-    // Long after the last reload, a loss reloads at once again.
-    terminate();
-    EXPECT_EQ(view().reloads, 3);
-}
-
-TEST_F(WebProcessGone, ALossTenSecondsAfterTheLastReloadReloadsAtOnce)
-{
-    terminate();
-    platform.advance(spacing);
-    terminate();
-    EXPECT_EQ(view().reloads, 2);
-}
-
-// The spacing is measured on the wall clock, which the user or the network may set back. A
-// clock set back an hour must not leave the window blank for an hour.
-TEST_F(WebProcessGone, AClockSetBackDelaysTheReloadNoMoreThanTenSeconds)
-{
-    terminate();
+    // The spacing is measured on the wall clock, which may be set back; an hour back must not
+    // leave the window blank for an hour.
     platform.setNow(now() - hour);
     terminate();
     platform.advance(spacing);
-    EXPECT_EQ(view().reloads, 2);
+    EXPECT_EQ(view().reloads, 4);
 }
 
 // The page was never needed for alarms: one that falls due while the page is gone, and its

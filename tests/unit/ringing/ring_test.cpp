@@ -144,27 +144,6 @@ TEST_F(AlarmSafetyTimer, CountsFromTheLatestRing)
     EXPECT_FALSE(controller.active());
 }
 
-// The quit question must not have the alarm stopped behind it; the stop comes once it closes.
-TEST_F(AlarmSafetyTimer, WaitsForAModalQuestionToClose)
-{
-    double now = platform.nowMs();
-    ringAtLaunch({ alarm("now", now, "Now"), alarm("tomorrow", now + 86'400'000, "Tomorrow") });
-
-    bool ringingWhileAsked = false;
-    platform.answerAlert = [&](AlertQuestion const&) {
-        platform.advance(700'000);
-        ringingWhileAsked = controller.active().has_value() && !platform.openPanels().empty();
-        return alertFirstButtonReturn;
-    };
-    EXPECT_FALSE(controller.applicationShouldTerminate());
-
-    ASSERT_EQ(platform.alerts.size(), 1u);
-    EXPECT_TRUE(ringingWhileAsked);
-    EXPECT_FALSE(controller.active());
-    EXPECT_TRUE(platform.openPanels().empty());
-    EXPECT_FALSE(platform.playingSound());
-}
-
 } // namespace
 
 } // namespace brindle::testing

@@ -5,96 +5,13 @@
 
 #include <array>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
 
 namespace brindle::testing {
 namespace {
-
-// The fake platform, with a look at the schedule just before and just after every scheduler
-// pass, whether the tick timer or a wake started it.
-class ObservedPlatform final : public Platform {
-public:
-    explicit ObservedPlatform(fake::FakePlatform& fake)
-        : fake_(fake)
-    {
-    }
-
-    std::function<void()> beforePass;
-    std::function<void()> afterPass;
-
-    std::unique_ptr<Timer> scheduleTimer(
-        double seconds, bool repeats, TimerModes modes, std::function<void()> action) override
-    {
-        if (repeats && seconds == 1.0)
-            action = observed(std::move(action));
-        return fake_.scheduleTimer(seconds, repeats, modes, std::move(action));
-    }
-    void observeWake(std::function<void()> action) override
-    {
-        fake_.observeWake(observed(std::move(action)));
-    }
-
-    double nowMs() override { return fake_.nowMs(); }
-    std::optional<std::string> userDataDirectory() override { return fake_.userDataDirectory(); }
-    std::optional<std::string> userConfigDirectory() override { return fake_.userConfigDirectory(); }
-    bool createDirectories(std::string const& path) override { return fake_.createDirectories(path); }
-    std::optional<std::string> readFile(std::string const& path) override { return fake_.readFile(path); }
-    bool writeFileAtomically(std::string const& path, std::string_view bytes) override
-    {
-        return fake_.writeFileAtomically(path, bytes);
-    }
-    void postNotification(Notification const& notification) override { fake_.postNotification(notification); }
-    void requestNotificationAuthorization(std::function<void(bool)> completion) override
-    {
-        fake_.requestNotificationAuthorization(std::move(completion));
-    }
-    void getNotificationStatus(std::function<void(NotificationStatus)> completion) override
-    {
-        fake_.getNotificationStatus(std::move(completion));
-    }
-    std::unique_ptr<ActivityToken> beginActivity(std::uint64_t options, std::string const& reason) override
-    {
-        return fake_.beginActivity(options, reason);
-    }
-    std::optional<std::string> resourcePath(std::string const& name, std::string const& extension) override
-    {
-        return fake_.resourcePath(name, extension);
-    }
-    std::unique_ptr<SoundPlayer> createSoundPlayer(std::string const& path) override
-    {
-        return fake_.createSoundPlayer(path);
-    }
-    void installMainMenu(MainMenu const& menu) override { fake_.installMainMenu(menu); }
-    std::unique_ptr<WebView> createWebView(WebViewConfig config) override
-    {
-        return fake_.createWebView(std::move(config));
-    }
-    std::unique_ptr<Window> createMainWindow(WindowLayout const& layout, WebView& content) override
-    {
-        return fake_.createMainWindow(layout, content);
-    }
-    std::unique_ptr<AlarmPanel> showAlarmPanel(PanelContent const& content) override
-    {
-        return fake_.showAlarmPanel(content);
-    }
-    void activateApplication() override { fake_.activateApplication(); }
-    int runModalAlert(AlertQuestion const& alert) override { return fake_.runModalAlert(alert); }
-    void openURL(std::string const& url) override { fake_.openURL(url); }
-
-private:
-    std::function<void()> observed(std::function<void()> action)
-    {
-        return [this, action = std::move(action)] {
-            beforePass();
-            action();
-            afterPass();
-        };
-    }
-
-    fake::FakePlatform& fake_;
-};
 
 // Every record carries its own fired key as its title, so each notification and each alarm
 // panel says which delivery it is.
@@ -103,7 +20,7 @@ constexpr std::string_view titlePrefix = "delivery of ";
 class DeliveryProperty : public ::testing::Test {
 protected:
     fake::FakePlatform fake;
-    ObservedPlatform platform { fake };
+    double nextTick = 0;
     std::optional<AppDelegate> controller;
     std::mt19937_64 random { 0xB41D1E };
 
@@ -117,24 +34,39 @@ protected:
     int passes = 0;
     int requestId = 0;
 
-    void SetUp() override
+    // Runs a scheduler pass the way the tick timer or a wake does, with a look at the schedule
+    // just before and just after it.
+    void pass(std::function<void()> const& run)
     {
-        platform.beforePass = [this] {
-            ++passes;
-            double now = fake.nowMs();
-            window.clear();
-            for (auto const& alarm : controller->alarms()) {
-                if (now - lateLimitMs < alarm.at && alarm.at <= now)
-                    window.insert(firedKey(alarm));
-            }
-            seenInWindow.insert(window.begin(), window.end());
-        };
-        platform.afterPass = [this] {
-            for (; notificationsSeen < fake.notifications.size(); ++notificationsSeen)
-                delivered(fake.notifications[notificationsSeen].body);
-            for (; panelsSeen < fake.panels.size(); ++panelsSeen)
-                delivered(fake.panels[panelsSeen]->content.label);
-        };
+        ++passes;
+        double now = fake.nowMs();
+        window.clear();
+        for (auto const& alarm : controller->alarms()) {
+            if (now - lateLimitMs < alarm.at && alarm.at <= now)
+                window.insert(firedKey(alarm));
+        }
+        seenInWindow.insert(window.begin(), window.end());
+        run();
+        for (; notificationsSeen < fake.notifications.size(); ++notificationsSeen)
+            delivered(fake.notifications[notificationsSeen].body);
+        for (; panelsSeen < fake.panels.size(); ++panelsSeen)
+            delivered(fake.panels[panelsSeen]->content.label);
+    }
+
+    void tick()
+    {
+        pass([this] { controller->tick(); });
+    }
+
+    // Moves the clock, with a pass at every beat of the one-second tick on the way.
+    void advance(double ms)
+    {
+        double const target = fake.nowMs() + ms;
+        for (; nextTick <= target; nextTick += 1000) {
+            fake.setNow(nextTick);
+            tick();
+        }
+        fake.setNow(target);
     }
 
     void delivered(std::string const& title)
@@ -155,8 +87,9 @@ protected:
     void launch()
     {
         controller.reset();
-        controller.emplace(platform, "localhost");
+        controller.emplace(fake, "localhost");
         controller->applicationDidFinishLaunching();
+        nextTick = fake.nowMs() + 1000;
     }
 
     // A schedule from the page: keys and times drawn from small sets, so that later schedules
@@ -204,15 +137,15 @@ TEST_F(DeliveryProperty, EveryRecordSeenInItsWindowIsDeliveredOnceAndNothingElse
             // handler comes first, and the other may follow.
             fake.setNow(fake.nowMs() + std::floor(uniform(1000, 1'800'000)));
             if (pick(2))
-                fake.runDueTimers();
-            fake.wakeAction();
-            fake.runDueTimers();
+                tick();
+            pass(fake.wakeAction);
+            nextTick = fake.nowMs() + 1000;
             ++sleeps;
         } else if (choice < 30) {
             if (auto panels = fake.openPanels(); !panels.empty())
                 panels.front()->content.onStop();
         } else {
-            fake.advance(pick(3) ? uniform(1, 5000) : uniform(5000, 120000));
+            advance(pick(3) ? uniform(1, 5000) : uniform(5000, 120000));
         }
     }
 

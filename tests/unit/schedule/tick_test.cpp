@@ -90,19 +90,6 @@ TEST_F(TickTest, EveryOtherModeIsAReminderNotification)
     }
 }
 
-TEST_F(TickTest, TheLastOfSeveralDueAlarmsIsLeftRinging)
-{
-    load({ record("t1", now() - 2000, "alarm"), record("t2", now() - 1000, "reminder"),
-        record("t3", now(), "alarm") });
-    controller->tick();
-    EXPECT_EQ(platform.panels.size(), 2u);
-    EXPECT_EQ(platform.openPanels().size(), 1u);
-    ASSERT_TRUE(controller->active());
-    EXPECT_EQ(controller->active()->key, "t3");
-    EXPECT_EQ(platform.notifications.size(), 1u);
-    EXPECT_EQ(controller->fired().size(), 3u);
-}
-
 TEST_F(TickTest, TwoIdenticalRecordsAreBothDeliveredInOnePassAndNeverAgain)
 {
     load({ record("t1", now()), record("t1", now()) });
@@ -159,27 +146,6 @@ TEST_F(TickTest, AnAlarmMovedUnderTheSameKeyIsDeliveredAgain)
     controller->tick();
     ASSERT_EQ(platform.notifications.size(), 2u);
     EXPECT_EQ(controller->fired().size(), 2u);
-}
-
-TEST_F(TickTest, AWakeDeliversWhatFellDueInSleepUnlessFifteenMinutesHavePassed)
-{
-    double const start = now();
-    load({ record("t1", start + 60000, "alarm"), record("t2", start + 120000) });
-    controller->applicationDidFinishLaunching();
-    ASSERT_TRUE(platform.wakeAction);
-
-    // Asleep for ten minutes after the first alarm: the timer did not run, the wake delivers.
-    platform.setNow(start + 660000);
-    platform.wakeAction();
-    EXPECT_TRUE(controller->active());
-    EXPECT_EQ(platform.notifications.size(), 1u);
-
-    // Asleep for twenty minutes after a new alarm: it is dropped without a word.
-    load({ record("t3", start + 700000) });
-    platform.setNow(start + 700000 + 1200000);
-    platform.wakeAction();
-    EXPECT_EQ(platform.notifications.size(), 1u);
-    EXPECT_TRUE(controller->alarms().empty());
 }
 
 } // namespace
