@@ -60,7 +60,7 @@ TEST(AlarmJson, OneBadMemberFailsTheWholeList)
     }
 }
 
-TEST(AlarmJson, RefusesTextThatIsNotAListOfAlarms)
+TEST(AlarmJson, RefusesTextThatIsNotAListOfAlarmsWithoutRecursing)
 {
     for (std::string_view text : { "", " ", "{}", "null", "\"[]\"", "[", "[] []", "[],", "[1,]", "NaN" })
         EXPECT_FALSE(decodeAlarmsJson(text)) << text;
@@ -71,31 +71,24 @@ TEST(AlarmJson, RefusesTextThatIsNotAListOfAlarms)
     auto empty = decodeAlarmsJson(" [ ] ");
     ASSERT_TRUE(empty);
     EXPECT_TRUE(empty->empty());
-}
 
-TEST(AlarmJson, RefusesInvalidUtf8AnywhereInTheText)
-{
+    // Invalid UTF-8 anywhere in the text, also inside a member that is otherwise ignored.
     std::string const before = R"([{"key":"a","at":1,"title":")";
     std::string const after = R"(","sound":"s","mode":"m"}])";
     ASSERT_TRUE(decodeAlarmsJson(before + "caf\xc3\xa9" + after));
     for (std::string bad : { "\xff", "caf\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80" })
-        EXPECT_FALSE(decodeAlarmsJson(before + bad + after));
-    // Also inside a member that is otherwise ignored.
+        EXPECT_FALSE(decodeAlarmsJson(before + bad + after)) << bad;
     EXPECT_FALSE(decodeAlarmsJson(R"([{"key":"a","at":1,"title":"t","sound":"s","mode":"m","x":")"
                                   "\xfe"
                                   R"("}])"));
-}
 
-TEST(AlarmJson, IgnoresAnExtraMemberNestedDeeperThanAnyCallStack)
-{
+    // An extra member nested deeper than any call stack is ignored; unbalanced, it is an error.
     constexpr int depth = 100000;
     std::string text = R"([{"key":"a","at":1,"title":"t","sound":"s","mode":"m","x":)";
     text += std::string(depth, '[') + std::string(depth, ']') + "}]";
     auto alarms = decodeAlarmsJson(text);
     ASSERT_TRUE(alarms);
     EXPECT_EQ(alarms->size(), 1u);
-
-    // Unbalanced nesting just as deep is an error, not a crash.
     EXPECT_FALSE(decodeAlarmsJson(std::string(depth, '[')));
 }
 
@@ -138,7 +131,7 @@ TEST(AlarmJson, EveryFiniteTimeSurvivesAWriteAndAReadExactly)
     }
 }
 
-TEST(AlarmJson, TextsSurviveAWriteAndAReadExactly)
+TEST(AlarmJson, TextsSurviveAWriteAndAReadExactlyAndNonFiniteTimesAreNotWritten)
 {
     std::vector<Alarm> alarms {
         { std::string("nul\0inside", 10), 1, "\x01\x1f\x7f", "\t\r\b\f", "\xf0\x9f\x94\x94", "\u2028\"" },
@@ -147,10 +140,8 @@ TEST(AlarmJson, TextsSurviveAWriteAndAReadExactly)
     auto decoded = decodeAlarmsJson(encodeAlarmsJson(alarms));
     ASSERT_TRUE(decoded);
     EXPECT_EQ(*decoded, alarms);
-}
 
-TEST(AlarmJson, ATimeThatJsonCannotHoldFailsTheWholeWrite)
-{
+    // A time that JSON cannot hold fails the whole write.
     for (double at : { std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
              -std::numeric_limits<double>::infinity() })
         EXPECT_EQ(encodeAlarmsJson({ sample("a", 1), sample("b", at) }), "");

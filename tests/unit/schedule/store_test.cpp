@@ -54,10 +54,11 @@ TEST_F(StoreTest, SaveWritesTheListWithoutWhatWasReadButNotKept)
     controller->save();
     EXPECT_EQ(platform.files[storePath],
         R"([{"key":"t1","at":1765000000000.5,"title":"x","sound":"bell","mode":"alarm"}])");
-}
 
-TEST_F(StoreTest, SavingAnEmptyListWritesAnEmptyArrayIntoANewFolder)
-{
+    // An empty list is an empty array, in a folder made for it.
+    platform.files.clear();
+    platform.directories.clear();
+    controller.emplace(platform, "localhost");
     controller->save();
     EXPECT_EQ(platform.files[storePath], "[]");
     EXPECT_TRUE(platform.directories.contains(storeFolder));
@@ -82,9 +83,19 @@ TEST_F(StoreTest, AFailedWriteLeavesThePreviousFileWholeAndTheNextSaveTriesAgain
     controller->save();
     EXPECT_EQ(storedAlarms(), std::optional(before));
     EXPECT_FALSE(controller->hasActivity());
+
+    // Every save brings the activity up to date, even when the write fails.
+    platform.failAllWrites = true;
+    int const writes = platform.writeCount;
+    controller.emplace(platform, "localhost");
+    load({ alarm("t2", now() + 60000) });
+    EXPECT_FALSE(controller->hasActivity());
+    controller->save();
+    EXPECT_TRUE(controller->hasActivity());
+    EXPECT_EQ(platform.writeCount, writes);
 }
 
-TEST_F(StoreTest, AFolderThatCannotBeMadeOnlyLosesTheWrite)
+TEST_F(StoreTest, AFolderThatCannotBeMadeOrIsUnknownOnlyLosesTheWrite)
 {
     // A plain file where the folder should be.
     platform.files[storeFolder] = "not a folder";
@@ -92,10 +103,11 @@ TEST_F(StoreTest, AFolderThatCannotBeMadeOnlyLosesTheWrite)
     controller->loadAlarms();
     EXPECT_FALSE(platform.files.contains(storePath));
     EXPECT_TRUE(controller->alarms().empty());
-}
 
-TEST_F(StoreTest, WithoutADataFolderNothingIsReadOrWritten)
-{
+    // Without a data folder nothing is read or written.
+    platform.files.clear();
+    platform.directories.clear();
+    platform.writeCount = 0;
     platform.dataDirectory.reset();
     EXPECT_FALSE(controller->storeURL());
     controller->loadAlarms();
@@ -103,16 +115,6 @@ TEST_F(StoreTest, WithoutADataFolderNothingIsReadOrWritten)
     EXPECT_EQ(platform.writeCount, 0);
     EXPECT_TRUE(platform.files.empty());
     EXPECT_TRUE(platform.directories.empty());
-}
-
-TEST_F(StoreTest, EverySaveBringsTheActivityUpToDateEvenWhenTheWriteFails)
-{
-    platform.failAllWrites = true;
-    load({ alarm("t1", now() + 60000) });
-    EXPECT_FALSE(controller->hasActivity());
-    controller->save();
-    EXPECT_TRUE(controller->hasActivity());
-    EXPECT_EQ(platform.writeCount, 0);
 }
 
 } // namespace
