@@ -122,10 +122,9 @@ private:
 };
 
 struct WaveInfo {
-    int channels = 0;
-    int bitsPerSample = 0;
-    int format = 0;
-    int rate = 0;
+    std::uint16_t format = 0, channels = 0;
+    std::uint32_t rate = 0;
+    std::uint16_t bitsPerSample = 0;
     std::vector<std::int16_t> samples;
     double seconds() const { return rate ? static_cast<double>(samples.size()) / rate : 0; }
 };
@@ -136,27 +135,18 @@ WaveInfo readWave(std::string const& path)
     std::ifstream file(path, std::ios::binary);
     std::vector<char> bytes((std::istreambuf_iterator<char>(file)), {});
     WaveInfo info;
-    auto u32 = [&](std::size_t at) {
-        std::uint32_t v = 0;
-        std::memcpy(&v, bytes.data() + at, 4);
-        return v;
-    };
-    auto u16 = [&](std::size_t at) {
-        std::uint16_t v = 0;
-        std::memcpy(&v, bytes.data() + at, 2);
-        return v;
-    };
     if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) || std::memcmp(bytes.data() + 8, "WAVE", 4))
         return info;
     for (std::size_t at = 12; at + 8 <= bytes.size();) {
-        std::uint32_t size = u32(at + 4);
+        std::uint32_t size = 0;
+        std::memcpy(&size, bytes.data() + at + 4, 4);
         if (at + 8 + size > bytes.size())
             break;
-        if (!std::memcmp(bytes.data() + at, "fmt ", 4)) {
-            info.format = u16(at + 8);
-            info.channels = u16(at + 10);
-            info.rate = static_cast<int>(u32(at + 12));
-            info.bitsPerSample = u16(at + 22);
+        if (!std::memcmp(bytes.data() + at, "fmt ", 4) && size >= 16) {
+            std::memcpy(&info.format, bytes.data() + at + 8, 2);
+            std::memcpy(&info.channels, bytes.data() + at + 10, 2);
+            std::memcpy(&info.rate, bytes.data() + at + 12, 4);
+            std::memcpy(&info.bitsPerSample, bytes.data() + at + 22, 2);
         } else if (!std::memcmp(bytes.data() + at, "data", 4)) {
             info.samples.resize(size / 2);
             std::memcpy(info.samples.data(), bytes.data() + at + 8, info.samples.size() * 2);
