@@ -20,9 +20,7 @@
         outcome,
         // Calls request() and gives its outcome, {value} or {error}, when it settles.
         call: (...args) => outcome(window.BrindleDesktop.request(...args)),
-        // Starts a request that Brindle drops unanswered (its method is no text), so it stays
-        // pending until its time-out: a reply that reaches the page with its id shows up as the
-        // request's outcome.
+        // A request Brindle drops (its method is no text): any reply with its id becomes its outcome.
         pending: () => {
             const promise = window.BrindleDesktop.request(42);
             return { id: sent[sent.length - 1].id, outcome: outcome(promise) };

@@ -1,7 +1,5 @@
-// Lets an end-to-end test run code in this document: the page says hello with an id of its
-// own, then asks the test server for commands addressed to that id and posts back each result.
-// A command is the body of an async function; what it returns must be JSON. The driver holds
-// on to the built-ins it uses, so that a test may replace them in the page.
+// Runs a test's commands (bodies of async functions returning JSON) in this document, with
+// built-ins held from load so that a test may replace them in the page.
 (() => {
     "use strict";
     const doc = `${Date.now().toString(36)}-${Math.random().toString(36).slice(2)}`;
