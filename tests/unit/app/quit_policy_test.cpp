@@ -49,8 +49,6 @@ TEST_F(QuitPolicy, APendingSnoozeCounts)
     launchWith({ alarm("t1/main", now() + 500) });
     platform.advance(second);
     controller.snoozeAlarm();
-    ASSERT_FALSE(controller.active());
-
     quit();
     EXPECT_EQ(platform.alerts.size(), 1u);
 }
