@@ -16,6 +16,12 @@ namespace {
 
 using testing::TemporaryFolder;
 
+class LinuxFileFaults : public ::testing::Test {
+protected:
+    TemporaryFolder folder;
+    std::string const path = folder / "alarms.json";
+};
+
 std::vector<std::string> entries(std::string const& folder)
 {
     std::vector<std::string> names;
@@ -51,10 +57,8 @@ private:
     void (*previousHandler_)(int) = nullptr;
 };
 
-TEST(LinuxFileFaults, WriteCutShortLeavesTheOldFileWholeAndNothingBeside)
+TEST_F(LinuxFileFaults, WriteCutShortLeavesTheOldFileWholeAndNothingBeside)
 {
-    TemporaryFolder folder;
-    std::string const path = folder / "alarms.json";
     std::string const old = R"([{"key":"t1","at":1,"title":"Old","sound":"bell","mode":"alarm"}])";
     ASSERT_TRUE(writeFileAtomically(path, old));
 
@@ -71,9 +75,8 @@ TEST(LinuxFileFaults, WriteCutShortLeavesTheOldFileWholeAndNothingBeside)
     EXPECT_EQ(entries(folder.path()), std::vector<std::string> { "alarms.json" });
 }
 
-TEST(LinuxFileFaults, OnlyRegularFilesAreReplacedAlsoThroughALink)
+TEST_F(LinuxFileFaults, OnlyRegularFilesAreReplacedAlsoThroughALink)
 {
-    TemporaryFolder folder;
     std::string const pipe = folder / "pipe";
     ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
     ASSERT_TRUE(createDirectories(folder / "folder"));
@@ -98,10 +101,8 @@ TEST(LinuxFileFaults, OnlyRegularFilesAreReplacedAlsoThroughALink)
     EXPECT_EQ(entries(folder.path()).size(), targets.size());
 }
 
-TEST(LinuxFileFaults, WhatAnInterruptedWriteLeftIsClearedByTheNextWriteButNothingElseIs)
+TEST_F(LinuxFileFaults, WhatAnInterruptedWriteLeftIsClearedByTheNextWriteButNothingElseIs)
 {
-    TemporaryFolder folder;
-    std::string const path = folder / "alarms.json";
     ASSERT_TRUE(writeFileAtomically(path, "[1]"));
     // A kill between naming the new content and renaming it leaves this file.
     std::string const leftover = folder / ".alarms.json.brindle-tmp";
@@ -134,10 +135,8 @@ TEST(LinuxFileFaults, WhatAnInterruptedWriteLeftIsClearedByTheNextWriteButNothin
     EXPECT_EQ(entries(folder.path()).size(), others.size() + 1);
 }
 
-TEST(LinuxFileFaults, ReplacedFileKeepsItsPermissionsAndNewOnesAreWritableByTheOwnerOnly)
+TEST_F(LinuxFileFaults, ReplacedFileKeepsItsPermissionsAndNewOnesAreWritableByTheOwnerOnly)
 {
-    TemporaryFolder folder;
-    std::string const path = folder / "alarms.json";
     ASSERT_TRUE(writeFileAtomically(path, "[]"));
     ASSERT_EQ(chmod(path.c_str(), 0600), 0);
 
@@ -153,9 +152,8 @@ TEST(LinuxFileFaults, ReplacedFileKeepsItsPermissionsAndNewOnesAreWritableByTheO
     EXPECT_EQ(status.st_mode & 0022, 0u);
 }
 
-TEST(LinuxFileFaults, OnlyRegularFilesAreReadAndNothingWaitsForAWriter)
+TEST_F(LinuxFileFaults, OnlyRegularFilesAreReadAndNothingWaitsForAWriter)
 {
-    TemporaryFolder folder;
     std::string const empty = folder / "empty";
     ASSERT_TRUE(writeFileAtomically(empty, ""));
     EXPECT_EQ(readFile(empty), "");

@@ -9,16 +9,20 @@ namespace {
 
 using testing::TemporaryFolder;
 
+class LinuxFiles : public ::testing::Test {
+protected:
+    TemporaryFolder folder;
+    std::string const path = folder / "alarms.json";
+};
+
 std::string linkTarget(std::string const& path)
 {
     g_autofree gchar* target = g_file_read_link(path.c_str(), nullptr);
     return target ? target : "";
 }
 
-TEST(LinuxFiles, WriteReplacesWholeFileAndReadGivesItBack)
+TEST_F(LinuxFiles, WriteReplacesWholeFileAndReadGivesItBack)
 {
-    TemporaryFolder folder;
-    std::string const path = folder / "alarms.json";
     EXPECT_FALSE(readFile(path));
 
     ASSERT_TRUE(writeFileAtomically(path, "[1,2,3]"));
@@ -32,9 +36,8 @@ TEST(LinuxFiles, WriteReplacesWholeFileAndReadGivesItBack)
     EXPECT_EQ(readFile(path), binary);
 }
 
-TEST(LinuxFiles, FailedWriteOrFolderReportsFailureAndLeavesNothingBehind)
+TEST_F(LinuxFiles, FailedWriteOrFolderReportsFailureAndLeavesNothingBehind)
 {
-    TemporaryFolder folder;
     ASSERT_TRUE(writeFileAtomically(folder / "plain", "x"));
     // A file where a folder should be: no permission trick, so it fails for root too.
     EXPECT_FALSE(writeFileAtomically(folder / "plain/alarms.json", "[]"));
@@ -51,9 +54,8 @@ TEST(LinuxFiles, FailedWriteOrFolderReportsFailureAndLeavesNothingBehind)
     EXPECT_FALSE(createDirectories(""));
 }
 
-TEST(LinuxFiles, WriteThroughSymbolicLinksKeepsTheLinks)
+TEST_F(LinuxFiles, WriteThroughSymbolicLinksKeepsTheLinks)
 {
-    TemporaryFolder folder;
     ASSERT_EQ(g_mkdir((folder / "synced").c_str(), 0755), 0);
     std::string const target = folder / "synced/alarms.json";
     ASSERT_TRUE(writeFileAtomically(target, "old"));
