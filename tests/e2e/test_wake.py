@@ -64,24 +64,6 @@ class WakeTest(dbusmock.DBusTestCase):
         cls.start_system_bus()
         cls.system_bus = dbus.bus.BusConnection(os.environ["DBUS_SYSTEM_BUS_ADDRESS"])
 
-    def setUp(self):
-        self.logind, self.logind_object = self.spawn_server_template("logind", {}, stdout=subprocess.DEVNULL)
-        self.addCleanup(lambda: (self.logind.terminate(), self.logind.wait()))
-        self.brindle = SleepingBrindle(start=False)
-        self.addCleanup(self.brindle.__exit__, None, None, None)
-        self.brindle.start()
-        self.brindle.wait_planner()
-
-    def sleep_and_wake(self, minutes):
-        """Brindle sleeps through the given minutes of its own clock and wakes to logind's word."""
-        os.kill(self.brindle.process.pid, signal.SIGSTOP)
-        try:
-            self.brindle.set_clock_offset(f"+{minutes}m")
-            self.logind_object.EmitSignal(LOGIND_MANAGER, "PrepareForSleep", "b", [False],
-                                          dbus_interface=dbusmock.MOCK_IFACE)
-        finally:
-            os.kill(self.brindle.process.pid, signal.SIGCONT)
-
     def wake_match_rules(self):
         """The system-bus match rules of Brindle's own connections for PrepareForSleep."""
         bus_object = self.system_bus.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus")
@@ -98,7 +80,11 @@ class WakeTest(dbusmock.DBusTestCase):
         return rules
 
     def test_wake_delivers_what_is_less_than_fifteen_minutes_late_and_drops_the_rest(self):
-        brindle = self.brindle
+        logind, logind_object = self.spawn_server_template("logind", {}, stdout=subprocess.DEVNULL)
+        self.addCleanup(lambda: (logind.terminate(), logind.wait()))
+        brindle = self.brindle = SleepingBrindle()
+        self.addCleanup(brindle.__exit__, None, None, None)
+        brindle.start().wait_planner()
         # Brindle listens for logind's signal on the system bus.
         rules = wait_for(self.wake_match_rules, what="Brindle to subscribe to PrepareForSleep")
         self.assertIn("interface='org.freedesktop.login1.Manager'", rules[0])
@@ -117,7 +103,13 @@ class WakeTest(dbusmock.DBusTestCase):
                          {"value": True})
         self.assertEqual(brindle.stored_alarms(), schedule)
 
-        self.sleep_and_wake(30)
+        # Brindle sleeps through thirty minutes of its own clock and wakes to logind's word.
+        os.kill(brindle.process.pid, signal.SIGSTOP)
+        try:
+            brindle.set_clock_offset("+30m")
+            logind_object.EmitSignal(LOGIND_MANAGER, "PrepareForSleep", "b", [False], dbus_interface=dbusmock.MOCK_IFACE)
+        finally:
+            os.kill(brindle.process.pid, signal.SIGCONT)
 
         reminders = wait_for(lambda: [n for n in brindle.notifications() if n["summary"] == "Brindle reminder"],
                              what="the reminder due ten minutes before the wake")
@@ -126,8 +118,8 @@ class WakeTest(dbusmock.DBusTestCase):
                  what="the alarm due eight minutes before the wake to ring")
 
         # The pass that delivered also pruned what was too late, and saved.
-        kept = wait_for(lambda: [a["key"] for a in brindle.stored_alarms()] == ["ten/main", "ring/main", "ahead/main"]
-                        and brindle.stored_alarms(), what="the store without the dropped alarms")
+        kept = wait_for(lambda: len(brindle.stored_alarms()) == 3 and brindle.stored_alarms(),
+                        what="the store without the dropped alarms")
         self.assertEqual(kept, [schedule[0], schedule[2], schedule[4]])
         fired = json.loads(brindle.defaults_path.read_text())["fired"]
         self.assertEqual(sorted(key.split("/")[0] for key in fired), ["ring", "ten"])
