@@ -1,37 +1,20 @@
 #pragma once
 
-#include "app/app_delegate.h"
-#include "platform/fake/fake_platform.h"
-#include "schedule/alarm_json.h"
+#include "unit/app/app_fixture.h"
 
-#include <gtest/gtest.h>
-#include <memory>
 #include <optional>
-#include <string>
-#include <vector>
 
 namespace brindle::testing {
 
 // A launched controller on the fake platform. Alarms reach it the way they do in Brindle: from
 // the store file at launch, rung by the tick once they fall due.
-class RingingTest : public ::testing::Test {
+class RingingTest : public AppTest {
 protected:
-    static constexpr char storePath[] = "/home/test/.local/share/Brindle/alarms.json";
-
-    fake::FakePlatform platform;
-    AppDelegate controller { platform, "localhost" };
-
     static Alarm alarm(std::string key, double at, std::string title, std::string sound = "bell",
         std::optional<std::string> baseKey = {}, std::string mode = "alarm")
     {
         return Alarm { std::move(key), at, std::move(title), std::move(sound), std::move(mode),
             std::move(baseKey) };
-    }
-
-    void launchWith(std::vector<Alarm> const& alarms)
-    {
-        platform.files[storePath] = encodeAlarmsJson(alarms);
-        controller.applicationDidFinishLaunching();
     }
 
     // Launches with the alarms, all due by the first tick, and lets that tick ring them.
