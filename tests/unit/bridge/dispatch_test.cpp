@@ -69,7 +69,7 @@ TEST_F(Dispatch, PreviewPlaysTheNamedSoundOnceOrElseTheBell)
     EXPECT_EQ(replies().size(), 4u);
 }
 
-TEST_F(Dispatch, PermissionMapsTheStatusAndRepliesOnlyWhenThePlatformAnswers)
+TEST_F(Dispatch, PermissionAndEnableReplyOnlyWhenThePlatformAnswers)
 {
     launch();
     std::int64_t id = 0;
@@ -97,23 +97,20 @@ TEST_F(Dispatch, PermissionMapsTheStatusAndRepliesOnlyWhenThePlatformAnswers)
     ASSERT_EQ(all.size(), 6u);
     EXPECT_EQ(all[4].id, 11);
     EXPECT_EQ(all[5].id, 12);
-}
 
-TEST_F(Dispatch, EnableAsksForAuthorisationAndAnswersGrantedOrDenied)
-{
-    launch();
+    // "enable" asks for authorisation each time and answers granted or denied.
     int asked = platform.authorizationRequests;
     for (bool granted : { true, false }) {
         platform.authorizationGranted = granted;
-        post(R"({"id":1,"method":"enable"})");
+        post(R"({"id":13,"method":"enable"})");
         platform.deliverCompletions();
     }
     EXPECT_EQ(platform.authorizationRequests, asked + 2);
-    auto all = replies();
-    ASSERT_EQ(all.size(), 2u);
-    EXPECT_EQ(all[0].value, ReplyValue(std::string("granted")));
-    EXPECT_EQ(all[1].value, ReplyValue(std::string("denied")));
-    EXPECT_EQ(all[1].error, std::nullopt);
+    all = replies();
+    ASSERT_EQ(all.size(), 8u);
+    EXPECT_EQ(all[6].value, ReplyValue(std::string("granted")));
+    EXPECT_EQ(all[7].value, ReplyValue(std::string("denied")));
+    EXPECT_EQ(all[7].error, std::nullopt);
 }
 
 } // namespace
