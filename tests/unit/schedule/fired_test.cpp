@@ -60,7 +60,7 @@ TEST(FiredSet, MatchesCanonicallyAndKeepsDeliveryOrder)
     EXPECT_TRUE(fired.mostRecent(0).empty());
 }
 
-TEST(FiredDefaults, ReadsOnlyAnArrayOfTexts)
+TEST(FiredDefaults, ReadsOnlyAnArrayOfTextsAndRewritesOnlyThatMember)
 {
     EXPECT_EQ(readFiredDefaults(R"({"fired":["a","b","a"],"other":1})"),
         (std::optional<std::vector<std::string>>({ "a", "b", "a" })));
@@ -68,10 +68,8 @@ TEST(FiredDefaults, ReadsOnlyAnArrayOfTexts)
     for (std::string_view text : { "", "[]", R"(["a"])", "{}", R"({"fired":"a"})", R"({"fired":["a",1]})",
              R"({"fired":["a",null]})", R"({"fired":{"0":"a"}})", "{\"fired\":[\"\xff\"]}" })
         EXPECT_FALSE(readFiredDefaults(text)) << text;
-}
 
-TEST(FiredDefaults, RewritingKeepsEveryOtherMemberAsItWas)
-{
+    // Rewriting keeps every other member as it was.
     std::vector<std::string> const keys { "k1.0", "k2.5" };
     EXPECT_EQ(writeFiredDefaults(
                   R"( {"a": 1.50, "fired": ["old", {"x": [1]}], "b": {"c": [true, null, "\u00e9", 1.0e2]},
@@ -110,16 +108,6 @@ TEST_F(FiredStoreTest, LoadsTheStoredKeysOrNoneWhenTheyAreMissingOrMalformed)
     platform.configDirectory.reset();
     controller->loadFired();
     EXPECT_EQ(controller->fired().size(), 0u);
-}
-
-TEST_F(FiredStoreTest, StoringTheFiredListKeepsTheOtherDefaults)
-{
-    platform.files[defaultsPath] = R"({"window":{"x":10},"fired":["old1.0"]})";
-    controller->loadFired();
-    load({ alarm("t1", now()) });
-    controller->tick();
-    EXPECT_EQ(
-        platform.files[defaultsPath], R"({"window":{"x":10},"fired":["old1.0",")" + keyAt(now()) + R"("]})");
 }
 
 TEST_F(FiredStoreTest, TheStoredListKeepsTheMostRecentDeliveriesAcrossRestarts)
@@ -164,18 +152,27 @@ TEST_F(FiredStoreTest, TheStoredListKeepsTheMostRecentDeliveriesAcrossRestarts)
     EXPECT_EQ(stored, expected);
 }
 
-TEST_F(FiredStoreTest, AFiredListThatCannotBeWrittenOnlyMattersAfterARestart)
+TEST_F(FiredStoreTest, StoringTheFiredListKeepsTheOtherDefaultsAndAFailureOnlyMattersAfterARestart)
 {
+    platform.files[defaultsPath] = R"({"window":{"x":10},"fired":["old1.0"]})";
+    controller->loadFired();
     load({ alarm("t1", now()) });
+    controller->tick();
+    EXPECT_EQ(
+        platform.files[defaultsPath], R"({"window":{"x":10},"fired":["old1.0",")" + keyAt(now()) + R"("]})");
+
+    platform.files.erase(defaultsPath);
+    restart();
+    load({ alarm("t2", now()) });
     platform.failingWrites.insert(defaultsPath);
     controller->tick();
     controller->tick();
-    EXPECT_EQ(platform.notifications.size(), 1u);
+    EXPECT_EQ(platform.notifications.size(), 2u);
 
     // The lost list means the record, still in its window, is delivered once more.
     restart();
     controller->tick();
-    EXPECT_EQ(platform.notifications.size(), 2u);
+    EXPECT_EQ(platform.notifications.size(), 3u);
 }
 
 } // namespace
