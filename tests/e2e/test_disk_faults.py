@@ -1,13 +1,8 @@
 """The real Brindle against a broken disk: a store or defaults file that is corrupt, empty, a
-folder or a named pipe, a read-only data folder, a full disk, and a store kept behind a symbolic
-link. Brindle keeps running, the file it could not replace stays whole, the schedule it holds in
-memory still rings on time, the next save that can succeed writes that schedule out, and no
-temporary file is ever left beside the store.
-
-A read-only folder needs more than permission bits when the tests run as root, who ignores them:
-the folder is bind-mounted read-only onto itself, else made immutable with chattr; a user other
-than root gets plain permission bits. A full disk is a 64 KiB tmpfs as the data folder, filled up
-after launch; without the right to mount, that test is skipped.
+folder, a named pipe or a link to a device, a read-only data folder, a full disk, and a store
+behind a symbolic link. Brindle keeps running, the file it could not replace stays whole, the
+schedule in memory still rings on time, the next save that can succeed writes it out, and no
+temporary file is left beside the store.
 """
 
 import contextlib
@@ -18,23 +13,20 @@ import subprocess
 import unittest
 from pathlib import Path
 
+from desktop import visible_windows
 from harness import Brindle, main, now_ms, wait_for
 
-PANEL_TITLE = "Brindle alarm"
-# The first alarm falls due while the disk is still broken; the second one only after the test
-# has repaired it, with time to spare on a loaded machine.
-FIRST_LEAD_MS = 3000.0
-SECOND_LEAD_MS = 15000.0
-# What WebKit keeps in the data folder beside the store.
-WEBKIT_FOLDER = "WebKit"
+HOUR_MS = 3_600_000
+# The first alarm falls due while the disk is broken, the second only after the repair.
+FIRST_LEAD_MS, SECOND_LEAD_MS = 3000.0, 15000.0
 
 
-def alarm(key, at, title, mode="reminder", sound="bell"):
-    return {"key": key, "at": at, "title": title, "sound": sound, "mode": mode}
+def alarm(key, at, title, mode="reminder"):
+    return {"key": key, "at": at, "title": title, "sound": "bell", "mode": mode}
 
 
 def run(*command):
-    return subprocess.run(command, capture_output=True, text=True)
+    return subprocess.run(command, capture_output=True, text=True).returncode == 0
 
 
 def can_create_in(folder):
@@ -49,27 +41,27 @@ def can_create_in(folder):
 
 @contextlib.contextmanager
 def read_only(folder):
-    """Makes folder read-only for Brindle for the time of the block; gives how it was done."""
+    """Makes folder read-only for Brindle within the block. Root ignores permission bits, so as
+    root the folder is bind-mounted read-only onto itself, else made immutable with chattr."""
     folder = str(folder)
     if os.geteuid() != 0:
         os.chmod(folder, 0o555)
         try:
-            yield "permission bits"
+            yield
         finally:
             os.chmod(folder, 0o755)
         return
-    if run("mount", "--bind", folder, folder).returncode == 0:
-        if run("mount", "-o", "remount,bind,ro", folder).returncode == 0 and not can_create_in(folder):
+    if run("mount", "--bind", folder, folder):
+        if run("mount", "-o", "remount,bind,ro", folder) and not can_create_in(folder):
             try:
-                yield "a read-only bind mount"
+                yield
             finally:
-                if run("umount", folder).returncode != 0:
-                    run("umount", "-l", folder)
+                run("umount", folder) or run("umount", "-l", folder)
             return
         run("umount", folder)
-    if run("chattr", "+i", folder).returncode == 0 and not can_create_in(folder):
+    if run("chattr", "+i", folder) and not can_create_in(folder):
         try:
-            yield "chattr +i"
+            yield
         finally:
             run("chattr", "-i", folder)
         return
@@ -77,8 +69,7 @@ def read_only(folder):
 
 
 def fill(folder):
-    """Writes a file into folder until the file system has no room left, not even for one more
-    byte; gives the file."""
+    """Writes a file into folder until not one more byte fits; gives the file."""
     filler = Path(folder) / "filler"
     descriptor = os.open(filler, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
     try:
@@ -92,173 +83,141 @@ def fill(folder):
 
 
 class DiskFaultTest(unittest.TestCase):
-    def wait_notification(self, brindle, title):
-        def arrived():
+    def wait_delivered(self, brindle, due):
+        def delivered():
             brindle.check_running()
-            return any(n["body"] == title for n in brindle.notifications())
-        wait_for(arrived, what=f"the reminder {title!r}")
-
-    def wait_panel(self, brindle, title):
-        def shown():
-            brindle.check_running()
-            result = run("xdotool", "search", "--onlyvisible", "--pid", str(brindle.process.pid),
-                         "--name", f"^{PANEL_TITLE}$")
-            return result.returncode == 0 and result.stdout.split()
-        wait_for(shown, what=f"the alarm panel for {title!r}")
-
-    def settle(self, brindle):
-        """Returns once Brindle's main loop has finished what it was doing: a request's answer
-        comes only after the tick that ran before it."""
+            if due["mode"] == "alarm":
+                return visible_windows(brindle.process.pid, "Brindle alarm")
+            return any(n["body"] == due["title"] for n in brindle.notifications())
+        wait_for(delivered, what=f"the delivery of {due['title']!r}")
+        # An answer comes only after the main loop has finished the tick before it.
         self.assertEqual(brindle.page.request("stop"), {"value": True})
 
     def schedule(self, brindle, alarms):
-        reply = brindle.page.request("schedule", {"alarms": alarms, "taskIds": ["t1", "t2"]})
         # A failed save is no failure of the request: the schedule is taken and rings.
+        reply = brindle.page.request("schedule", {"alarms": alarms, "taskIds": ["t1", "t2"]})
         self.assertEqual(reply, {"value": True})
 
-    def assert_nothing_beside(self, brindle, *expected):
-        folder = brindle.store_path.parent
-        self.assertEqual(sorted(set(os.listdir(folder)) - {WEBKIT_FOLDER}), sorted(expected))
+    def assert_only_file(self, path):
+        self.assertEqual(sorted(set(os.listdir(path.parent)) - {"WebKit"}), [path.name])
 
-    def two_alarms(self, first_mode="reminder"):
+    def ring_through_the_fault(self, brindle, repair, unchanged, first_mode="reminder"):
+        """Schedules two alarms; the fault keeps the old file (`unchanged` checks it) while the
+        first rings; after the repair the second one's delivery writes the schedule out."""
         now = now_ms()
-        return [alarm("t1/first", now + FIRST_LEAD_MS, "While the disk is broken", mode=first_mode),
-                alarm("t2/second", now + SECOND_LEAD_MS, "After the repair")]
-
-    def ring_through_the_fault_and_save_after_the_repair(self, brindle, repair, unchanged, first_mode="reminder"):
-        """The common course: schedule two alarms, see that the fault keeps the old store
-        (`unchanged` checks it) while the first rings, repair, and see the second one's
-        delivery write the schedule out."""
-        alarms = self.two_alarms(first_mode)
+        alarms = [alarm("t1/first", now + FIRST_LEAD_MS, "While the disk is broken", first_mode),
+                  alarm("t2/second", now + SECOND_LEAD_MS, "After the repair")]
         self.schedule(brindle, alarms)
         unchanged()
-        if first_mode == "alarm":
-            self.wait_panel(brindle, alarms[0]["title"])
-        else:
-            self.wait_notification(brindle, alarms[0]["title"])
-        self.settle(brindle)
+        self.wait_delivered(brindle, alarms[0])
         unchanged()
         repair()
-        self.wait_notification(brindle, alarms[1]["title"])
-        self.settle(brindle)
+        self.wait_delivered(brindle, alarms[1])
         self.assertEqual(brindle.stored_alarms(), alarms)
-        self.assert_nothing_beside(brindle, "alarms.json")
+        self.assert_only_file(brindle.store_path)
         return alarms
 
 
 class StoreFaults(DiskFaultTest):
-    def test_a_store_that_cannot_be_read_gives_an_empty_schedule_and_the_next_save_replaces_it(self):
-        earlier = json.dumps([alarm("t9/old", now_ms() + 3_600_000, "Old")])
-        for name, content in [("not JSON", b"[{\"key\": \"t1\", \"at\": 1"),
-                              ("an element without its mode", earlier.replace(', "mode": "reminder"', "").encode()),
-                              ("an object", b"{\"alarms\": []}"),
-                              ("empty", b"")]:
+    def test_a_store_and_defaults_that_cannot_be_read_are_replaced_at_the_next_save(self):
+        earlier = json.dumps([alarm("t9/old", now_ms() + HOUR_MS, "Old")])
+        for name, store, defaults in [
+                ("not JSON", b"[{\"key\": \"t1\", \"at\": 1", b"{\"fired\": ["),
+                ("of the wrong shape", earlier.replace(', "mode": "reminder"', "").encode(), b"{\"fired\": [1, 2]}"),
+                ("of the wrong type", b"{\"alarms\": []}", b"[\"t1/soon1\"]"),
+                ("empty", b"", b"")]:
             with self.subTest(name), Brindle() as brindle:
-                brindle.write_store(content)
+                brindle.write_store(store)
+                brindle.defaults_path.parent.mkdir(parents=True)
+                brindle.defaults_path.write_bytes(defaults)
                 brindle.wait_planner()
-                # Nothing of the broken file is scheduled: a new, empty schedule keeps nothing.
-                self.assertEqual(brindle.store_bytes(), content)
-                alarms = [alarm("t1/soon", now_ms() + FIRST_LEAD_MS, f"After a store that is {name}")]
-                self.schedule(brindle, alarms)
-                self.assertEqual(brindle.stored_alarms(), alarms)
-                self.wait_notification(brindle, alarms[0]["title"])
-                self.settle(brindle)
-                self.assertEqual(brindle.stored_alarms(), alarms)
-                self.assert_nothing_beside(brindle, "alarms.json")
+                self.assertEqual(brindle.store_bytes(), store)
+                due = alarm("t1/soon", now_ms() + FIRST_LEAD_MS, f"After files that are {name}")
+                self.schedule(brindle, [due])
+                self.wait_delivered(brindle, due)
+                # Nothing of the broken store was scheduled: the new schedule alone is stored.
+                self.assertEqual(brindle.stored_alarms(), [due])
+                self.assertEqual(json.loads(brindle.defaults_path.read_text()), {"fired": [f"t1/soon{due['at']!r}"]})
+                self.assert_only_file(brindle.store_path)
+                self.assert_only_file(brindle.defaults_path)
 
-    def test_a_folder_in_place_of_the_store_stays_and_the_schedule_rings_from_memory(self):
-        with Brindle() as brindle:
+    def test_something_other_than_a_file_in_place_of_the_store_or_defaults_stays_and_alarms_ring(self):
+        def folder(brindle):
             brindle.store_path.mkdir(parents=True)
             (brindle.store_path / "kept").write_text("mine")
-            brindle.wait_planner()
+            return (lambda: self.assertEqual((brindle.store_path / "kept").read_text(), "mine"),
+                    lambda: ((brindle.store_path / "kept").unlink(), brindle.store_path.rmdir()))
 
-            def unchanged():
-                self.assertEqual((brindle.store_path / "kept").read_text(), "mine")
-                self.assert_nothing_beside(brindle, "alarms.json")
-
-            def repair():
-                (brindle.store_path / "kept").unlink()
-                brindle.store_path.rmdir()
-
-            self.ring_through_the_fault_and_save_after_the_repair(brindle, repair, unchanged, first_mode="alarm")
-
-    def test_a_named_pipe_in_place_of_the_store_neither_blocks_the_launch_nor_is_replaced(self):
-        with Brindle() as brindle:
+        def pipe(brindle):
             brindle.store_path.parent.mkdir(parents=True)
             os.mkfifo(brindle.store_path)
-            brindle.wait_planner()
+            return lambda: self.assertTrue(brindle.store_path.is_fifo()), brindle.store_path.unlink
 
-            def unchanged():
-                self.assertTrue(brindle.store_path.is_fifo())
-                self.assert_nothing_beside(brindle, "alarms.json")
-
-            self.ring_through_the_fault_and_save_after_the_repair(brindle, brindle.store_path.unlink, unchanged)
-
-    def test_a_store_linked_to_a_device_neither_blocks_the_launch_nor_replaces_the_device(self):
-        if os.geteuid() != 0:
-            self.skipTest("making a device node needs root")
-        with Brindle() as brindle:
+        def device(brindle):
             # A device of the test's own, like /dev/zero, that gives bytes without end.
-            device = brindle.root / "zero"
-            os.mknod(device, 0o666 | stat.S_IFCHR, os.makedev(1, 5))
+            zero = brindle.root / "zero"
+            os.mknod(zero, 0o666 | stat.S_IFCHR, os.makedev(1, 5))
             brindle.store_path.parent.mkdir(parents=True)
-            brindle.store_path.symlink_to(device)
-            brindle.wait_planner()
+            brindle.store_path.symlink_to(zero)
 
             def unchanged():
-                self.assertTrue(device.is_char_device())
-                self.assertTrue(brindle.store_path.is_symlink())
-                self.assert_nothing_beside(brindle, "alarms.json")
-                self.assertEqual(sorted(p.name for p in brindle.root.iterdir() if p.name.startswith(".zero")), [])
+                self.assertTrue(zero.is_char_device() and brindle.store_path.is_symlink())
+                self.assertEqual([p.name for p in brindle.root.iterdir() if p.name.startswith(".zero")], [])
+            return unchanged, brindle.store_path.unlink
 
-            self.ring_through_the_fault_and_save_after_the_repair(brindle, brindle.store_path.unlink, unchanged)
+        def defaults_folder(brindle):
+            brindle.defaults_path.mkdir(parents=True)
+            return (lambda: (self.assertTrue(brindle.defaults_path.is_dir()), self.assert_only_file(brindle.defaults_path)),
+                    brindle.defaults_path.rmdir)
 
+        for make, first_mode in ((folder, "alarm"), (pipe, "reminder"), (device, "reminder"),
+                                 (defaults_folder, "reminder")):
+            if make is device and os.geteuid() != 0:
+                continue  # Making a device node needs root.
+            with self.subTest(make.__name__), Brindle() as brindle:
+                check, repair = make(brindle)
+                brindle.wait_planner()
 
-class FolderFaults(DiskFaultTest):
-    def test_a_read_only_data_folder_keeps_the_old_store_and_the_schedule_rings_from_memory(self):
-        with Brindle(start=False) as brindle:
-            old = [alarm("t1/old", now_ms() + 3_600_000, "Before the folder became read-only")]
-            brindle.write_store(old)
-            stored = brindle.store_bytes()
+                def unchanged():
+                    check()
+                    self.assert_only_file(brindle.store_path)
+                alarms = self.ring_through_the_fault(brindle, repair, unchanged, first_mode)
+                # Both deliveries are remembered: the fired set in memory kept the first one.
+                fired = json.loads(brindle.defaults_path.read_text())["fired"]
+                self.assertEqual(sorted(fired), sorted(a["key"] + repr(a["at"]) for a in alarms))
+
+    def test_a_read_only_folder_or_a_full_disk_keeps_the_old_store_and_the_schedule_rings(self):
+        with self.subTest("read-only folder"), Brindle(start=False) as brindle:
+            brindle.write_store([alarm("t1/old", now_ms() + HOUR_MS, "Before the folder became read-only")])
             with contextlib.ExitStack() as repair:
-                how = repair.enter_context(read_only(brindle.store_path.parent))
-                print(f"\nread-only folder by {how}")
-                brindle.start()
-                brindle.wait_planner()
+                repair.enter_context(read_only(brindle.store_path.parent))
+                self.launch_and_ring(brindle, repair.close, "alarm")
 
-                def unchanged():
-                    self.assertEqual(brindle.store_bytes(), stored)
-                    self.assert_nothing_beside(brindle, "alarms.json")
-
-                self.ring_through_the_fault_and_save_after_the_repair(brindle, repair.close, unchanged,
-                                                                      first_mode="alarm")
-
-    def test_a_full_disk_keeps_the_old_store_and_the_schedule_rings_from_memory(self):
-        if os.geteuid() != 0:
-            self.skipTest("mounting a small file system needs root")
-        with Brindle(start=False) as brindle:
-            mounted = run("mount", "-t", "tmpfs", "-o", "size=64k,mode=0755", "tmpfs", str(brindle.data_home))
-            if mounted.returncode != 0:
-                self.skipTest(f"cannot mount a small tmpfs here: {mounted.stderr.strip()}")
+        # The full disk is a 64 KiB tmpfs as the data folder, filled up after launch.
+        with self.subTest("full disk"), Brindle(start=False) as brindle:
+            if os.geteuid() != 0 or not run("mount", "-t", "tmpfs", "-o", "size=64k,mode=0755", "tmpfs",
+                                            str(brindle.data_home)):
+                self.skipTest("cannot mount a small tmpfs here")
             try:
-                old = [alarm("t1/old", now_ms() + 3_600_000, "Before the disk filled up")]
-                brindle.write_store(old)
-                stored = brindle.store_bytes()
-                brindle.start()
-                brindle.wait_planner()
+                brindle.write_store([alarm("t1/old", now_ms() + HOUR_MS, "Before the disk filled up")])
                 # Filled once WebKit has set up its own files, so that only Brindle's writes fail.
-                filler = fill(brindle.data_home)
-                self.assertEqual(os.statvfs(brindle.data_home).f_bavail, 0)
-
-                def unchanged():
-                    self.assertEqual(brindle.store_bytes(), stored)
-                    self.assert_nothing_beside(brindle, "alarms.json")
-
-                self.ring_through_the_fault_and_save_after_the_repair(brindle, filler.unlink, unchanged)
+                self.launch_and_ring(brindle, None, "reminder")
             finally:
                 brindle.stop()
-                if run("umount", str(brindle.data_home)).returncode != 0:
-                    run("umount", "-l", str(brindle.data_home))
+                run("umount", str(brindle.data_home)) or run("umount", "-l", str(brindle.data_home))
+
+    def launch_and_ring(self, brindle, repair, first_mode):
+        stored = brindle.store_bytes()
+        brindle.start()
+        brindle.wait_planner()
+        if repair is None:
+            repair = fill(brindle.data_home).unlink
+            self.assertEqual(os.statvfs(brindle.data_home).f_bavail, 0)
+
+        def unchanged():
+            self.assertEqual(brindle.store_bytes(), stored)
+            self.assert_only_file(brindle.store_path)
+        self.ring_through_the_fault(brindle, repair, unchanged, first_mode)
 
 
 class LinkedStore(DiskFaultTest):
@@ -275,17 +234,15 @@ class LinkedStore(DiskFaultTest):
             brindle.start()
 
             # Loaded through the link at launch, it rings without the page sending anything.
-            self.wait_notification(brindle, due["title"])
             brindle.wait_planner()
-            later = [due, alarm("t2/later", now_ms() + 3_600_000, "Written through the link")]
+            self.wait_delivered(brindle, due)
+            later = [due, alarm("t2/later", now_ms() + HOUR_MS, "Written through the link")]
             self.schedule(brindle, later)
-
-            self.assertTrue(brindle.store_path.is_symlink())
             self.assertEqual(os.readlink(brindle.store_path), "../../synced/alarms.json")
             self.assertEqual(json.loads(target.read_text()), later)
             self.assertEqual(target.stat().st_mode & 0o777, 0o600)
-            self.assertEqual(sorted(os.listdir(synced)), ["alarms.json"])
-            self.assert_nothing_beside(brindle, "alarms.json")
+            self.assert_only_file(target)
+            self.assert_only_file(brindle.store_path)
 
     def test_a_dangling_link_gets_its_target_file(self):
         with Brindle(start=False) as brindle:
@@ -294,41 +251,10 @@ class LinkedStore(DiskFaultTest):
             brindle.store_path.symlink_to(target)
             brindle.start()
             brindle.wait_planner()
-            alarms = [alarm("t1/a", now_ms() + 3_600_000, "First save")]
+            alarms = [alarm("t1/a", now_ms() + HOUR_MS, "First save")]
             self.schedule(brindle, alarms)
             self.assertTrue(brindle.store_path.is_symlink())
             self.assertEqual(json.loads(target.read_text()), alarms)
-
-
-class DefaultsFaults(DiskFaultTest):
-    def test_defaults_that_cannot_be_read_are_replaced_at_the_first_delivery(self):
-        for name, content in [("not JSON", b"{\"fired\": ["), ("an array", b"[\"t1/soon1\"]"),
-                              ("fired of numbers", b"{\"fired\": [1, 2]}"), ("empty", b"")]:
-            with self.subTest(name), Brindle() as brindle:
-                brindle.defaults_path.parent.mkdir(parents=True)
-                brindle.defaults_path.write_bytes(content)
-                brindle.wait_planner()
-                due = alarm("t1/soon", now_ms() + FIRST_LEAD_MS, f"After defaults that are {name}")
-                self.schedule(brindle, [due])
-                self.wait_notification(brindle, due["title"])
-                self.settle(brindle)
-                self.assertEqual(json.loads(brindle.defaults_path.read_text()), {"fired": [f"t1/soon{due['at']!r}"]})
-                self.assertEqual(sorted(os.listdir(brindle.defaults_path.parent)), ["defaults.json"])
-
-    def test_a_folder_in_place_of_the_defaults_stays_and_deliveries_go_on(self):
-        with Brindle() as brindle:
-            brindle.defaults_path.mkdir(parents=True)
-            brindle.wait_planner()
-
-            def unchanged():
-                self.assertTrue(brindle.defaults_path.is_dir())
-                self.assertEqual(sorted(os.listdir(brindle.defaults_path.parent)), ["defaults.json"])
-
-            alarms = self.ring_through_the_fault_and_save_after_the_repair(
-                brindle, brindle.defaults_path.rmdir, unchanged)
-            fired = json.loads(brindle.defaults_path.read_text())["fired"]
-            # Both deliveries are remembered: the set in memory kept the first one.
-            self.assertEqual(sorted(fired), sorted(a["key"] + repr(a["at"]) for a in alarms))
 
 
 if __name__ == "__main__":
