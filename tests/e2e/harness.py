@@ -1,12 +1,13 @@
-"""Runs the real Brindle binary for end-to-end tests: one `Brindle` is one run with its HTTPS test
-servers (the planner's origin and another port for cross-origin frames), python3-dbusmock's
-notification server, fresh XDG folders and a stand-in browser that records the addresses it gets.
-Pages report to /report and are driven through pages/harness.js. Run through run-e2e."""
+"""Runs the real Brindle binary for end-to-end tests. One `Brindle` is one run with fresh XDG
+folders, HTTPS test servers (the planner's origin and the same host on another port), the
+notification server of python3-dbusmock and a stand-in browser that records the addresses it gets.
+Tests drive the planner through pages/harness.js, and Brindle's windows through xdotool and the
+accessibility tree. Run through run-e2e, which provides the X server and the session bus."""
 
+import ctypes
 import json
 import os
 import shutil
-import signal
 import ssl
 import subprocess
 import sys
@@ -19,429 +20,313 @@ from pathlib import Path
 from urllib.parse import parse_qs, urlsplit
 
 import dbus
+import pyatspi
 
 E2E_DIR = Path(__file__).resolve().parent
-PAGES_DIR = E2E_DIR / "pages"
 CERTIFICATE = E2E_DIR / "certs" / "localhost.pem"
-PRIVATE_KEY = E2E_DIR / "certs" / "localhost-key.pem"
-
-APP_HOST = "localhost"
 APP_PORT = int(os.environ.get("BRINDLE_APP_PORT") or 9443)
-PLANNER_URL = f"https://{APP_HOST}:{APP_PORT}/planner"
-
-NOTIFICATIONS_NAME = "org.freedesktop.Notifications"
-NOTIFICATIONS_PATH = "/org/freedesktop/Notifications"
-MOCK_INTERFACE = "org.freedesktop.DBus.Mock"
-
-# Generous: the machines are shared and WebKit starts slowly under load.
-DEFAULT_TIMEOUT = 60.0
+PLANNER_URL = f"https://localhost:{APP_PORT}/planner"
+PANEL = "Brindle alarm"
+TIMEOUT = 60.0  # Generous: the machines are shared and WebKit starts slowly.
 
 
-def wait_for(condition, timeout=DEFAULT_TIMEOUT, what="the condition", interval=0.05):
-    """Polls until condition() gives a true value and returns it; fails the test at the deadline."""
+def wait_for(condition, timeout=TIMEOUT, what="the condition", interval=0.05):
+    """Polls until condition() is true and gives its value; fails the test at the deadline."""
     deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
+    while not (value := condition()):
         if time.monotonic() >= deadline:
             raise AssertionError(f"timed out after {timeout:g} s waiting for {what}")
         time.sleep(interval)
+    return value
+
+
+def now_ms():
+    return time.time() * 1000
+
+
+def alarm(key, at, title="Stand up", mode="alarm", sound="bell"):
+    return {"key": key, "at": at, "title": title, "sound": sound, "mode": mode}
 
 
 def planner_page(script="", body=""):
-    """A planner page with the page driver, an inline script run at load and some body HTML."""
-    return f"""<!doctype html>
-<html><head><meta charset="utf-8"><title>Planner under test</title>
-<script src="/harness.js"></script>
-<script src="/bridge-tools.js"></script>
-<script>{script}</script>
-</head><body>{body}</body></html>
-"""
+    return (f'<!doctype html><html><head><meta charset="utf-8"><title>Planner under test</title>'
+            f'<script src="/harness.js"></script><script>{script}</script></head><body>{body}</body></html>')
+
+
+def xdotool(*arguments):
+    """xdotool's words on standard output; none when it failed (no window matched, say)."""
+    result = subprocess.run(["xdotool", *map(str, arguments)], capture_output=True, text=True)
+    return result.stdout.split() if result.returncode == 0 else []
+
+
+def visible_windows(pid, title="Brindle"):
+    return xdotool("search", "--all", "--onlyvisible", "--pid", pid, "--name", f"^{title}$")
+
+
+def panel_shown():
+    return xdotool("search", "--onlyvisible", "--name", f"^{PANEL}$")
+
+
+def window_size(window):
+    values = dict(line.split("=") for line in xdotool("getwindowgeometry", "--shell", window))
+    return int(values["WIDTH"]), int(values["HEIGHT"])
+
+
+def close_window(window):
+    """Asks the window to close as a window manager's close button does (WM_DELETE_WINDOW)."""
+    x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XInternAtom.restype = ctypes.c_ulong
+    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    display = ctypes.c_void_p(x11.XOpenDisplay(None))
+    # An XClientMessageEvent: type, serial, send_event, display, window, message_type, format, data.
+    event = (ctypes.c_long * 24)(33, 0, 0, 0, int(window), x11.XInternAtom(display, b"WM_PROTOCOLS", 0), 32,
+                                 x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0))
+    x11.XSendEvent(display, ctypes.c_ulong(int(window)), 0, ctypes.c_long(0), event)
+    x11.XFlush(display)
+    x11.XCloseDisplay(display)
+
+
+def safely(predicate):
+    """The predicate, false for accessibles that vanish (a window closes) while it reads them."""
+    def matches(node):
+        try:
+            return node is not None and predicate(node)
+        except Exception:
+            return False
+    return matches
+
+
+def application_of(pid):
+    return next(filter(safely(lambda application: application.get_process_id() == pid), pyatspi.Registry.getDesktop(0)), None)
+
+
+def find(root, predicate):
+    """The first accessible below root that matches."""
+    return None if root is None else pyatspi.findDescendant(root, safely(predicate))
+
+
+def press(node):
+    """Does the node's click (or press, or activate) action, as assistive technology does."""
+    action = node.queryAction()
+    action.doAction(next((i for i in range(action.nActions) if action.getName(i) in ("click", "press", "activate")), 0))
 
 
 class Hub:
-    """What the test servers share with the test: routes, reports and the page driver's queues."""
+    """What the test servers share with the test: routes, reports, documents, and the page
+    driver's queues for the document the test drives (as `brindle.page`)."""
 
     def __init__(self):
         self.lock = threading.Condition()
-        self.routes = {}
-        self.reports = []
-        self.documents = []
-        self.commands = {}
-        self.results = {}
-        self.next_command = 1
-        self.requests = []
+        self.routes, self.reports, self.documents = {}, [], []
+        self.commands, self.results, self.last_command, self.doc = {}, {}, 0, None
 
-    def route(self, path, body, content_type="text/html; charset=utf-8", status=200, headers=None):
-        """Serves body (text or bytes) at path in place of any file."""
-        if isinstance(body, str):
-            body = body.encode("utf-8")
-        with self.lock:
-            self.routes[path] = (status, content_type, body, dict(headers or {}))
+    def route(self, path, body, kind="text/html; charset=utf-8", status=200, headers=None):
+        self.routes[path] = (status, kind, body.encode() if isinstance(body, str) else body, headers or {})
 
-    def add_report(self, report):
+    def wait(self, condition, timeout, what):
         with self.lock:
-            self.reports.append(report)
-            self.lock.notify_all()
-
-    def wait_report(self, name, timeout=DEFAULT_TIMEOUT, count=1):
-        """The value of the count-th report named name, waiting for it."""
-        with self.lock:
-            if not self.lock.wait_for(lambda: len(self.reports_named(name)) >= count, timeout):
-                raise AssertionError(f"no report {name!r} within {timeout:g} s; got {self.reports}")
-            return self.reports_named(name)[count - 1]
+            if not (value := self.lock.wait_for(condition, timeout)):
+                raise AssertionError(f"timed out after {timeout:g} s waiting for {what}; reports: {self.reports}")
+            return value
 
     def reports_named(self, name):
         with self.lock:
-            return [r.get("value") for r in self.reports if r.get("name") == name]
+            return [r["value"] for r in self.reports if r.get("name") == name]
 
-    def hello(self, document):
+    def wait_report(self, name, count=1, timeout=TIMEOUT):
+        return self.wait(lambda: self.reports_named(name)[count - 1:], timeout, f"report {name!r}")[0]
+
+    def posted(self, path, payload):
         with self.lock:
-            self.documents.append(document)
-            self.commands.setdefault(document["doc"], [])
+            {"/report": self.reports.append, "/harness/hello": self.documents.append,
+             "/harness/result": lambda result: self.results.update({result["id"]: result})}[path](payload)
             self.lock.notify_all()
 
-    def wait_document(self, after=0, timeout=DEFAULT_TIMEOUT):
-        """The first top-level document to say hello after the given number of documents."""
+    def command(self, doc, code=None):
+        """Queues code for the document and gives its id; without code, takes the next one (or None)."""
         with self.lock:
-            if not self.lock.wait_for(
-                    lambda: any(d.get("top") for d in self.documents[after:]), timeout):
-                raise AssertionError(f"no planner document loaded within {timeout:g} s")
-            return next(d for d in self.documents[after:] if d.get("top"))
-
-    def document_count(self):
-        return len(self.documents)
-
-    def send(self, doc, code):
-        with self.lock:
-            command_id = self.next_command
-            self.next_command += 1
-            self.commands.setdefault(doc, []).append({"id": command_id, "code": code})
+            queue = self.commands.setdefault(doc, [])
+            if code is None:
+                return queue.pop(0) if self.lock.wait_for(lambda: queue, 1.0) else None
+            self.last_command += 1
+            queue.append({"id": self.last_command, "code": code})
             self.lock.notify_all()
-            return command_id
-
-    def take_command(self, doc, timeout):
-        with self.lock:
-            if not self.lock.wait_for(lambda: self.commands.get(doc), timeout):
-                return None
-            return self.commands[doc].pop(0)
-
-    def add_result(self, result):
-        with self.lock:
-            self.results[result.get("id")] = result
-            self.lock.notify_all()
-
-    def wait_result(self, command_id, timeout):
-        with self.lock:
-            if not self.lock.wait_for(lambda: command_id in self.results, timeout):
-                raise AssertionError(f"the page did not finish command {command_id} within {timeout:g} s")
-            return self.results.pop(command_id)
-
-
-class PageError(Exception):
-    """Code run in the page threw; the message is the page's."""
-
-
-class Page:
-    """The planner document the test drives through pages/harness.js."""
-
-    def __init__(self, hub):
-        self.hub = hub
-        self.doc = None
-
-    def wait_loaded(self, after=0, timeout=DEFAULT_TIMEOUT):
-        document = self.hub.wait_document(after, timeout)
-        self.doc = document["doc"]
-        return document
-
-    def run(self, code, timeout=DEFAULT_TIMEOUT):
-        """Runs code as the body of an async function in the page and returns its JSON result."""
-        result = self.hub.wait_result(self.send(code), timeout)
-        if "error" in result:
-            raise PageError(result["error"])
-        return result.get("value")
+            return self.last_command
 
     def send(self, code):
-        """Runs code in the page without waiting for it, for code that leaves the document."""
-        if self.doc is None:
-            self.wait_loaded()
-        return self.hub.send(self.doc, code)
+        """Runs code (the body of an async function) in the page without waiting for it."""
+        return self.command(self.doc, code)
 
-    def request(self, method, *args, timeout=DEFAULT_TIMEOUT):
-        """Calls window.BrindleDesktop.request and returns {"value": ...} or {"error": ...}."""
-        arguments = ", ".join(json.dumps(a) for a in (method, *args))
-        return self.run(f"""
-            try {{ return {{ value: await window.BrindleDesktop.request({arguments}) }}; }}
-            catch (error) {{ return {{ error: error.message }}; }}""", timeout)
+    def run(self, code, timeout=TIMEOUT):
+        """Runs code in the page and gives its JSON result."""
+        command = self.send(code)
+        result = self.wait(lambda: self.results.pop(command, None), timeout, f"the page to run {code[:80]!r}")
+        if "error" in result:
+            raise AssertionError(f"the page threw: {result['error']}")
+        return result.get("value")
+
+    def request(self, method, *args, timeout=TIMEOUT):
+        """BrindleDesktop.request's outcome: {"value": ...} or {"error": ...}."""
+        return self.run(f"return await t.call({', '.join(map(json.dumps, (method, *args)))});", timeout)
 
 
 def make_handler(hub):
     class Handler(BaseHTTPRequestHandler):
-        server_version = "BrindleTest/1"
-
         def setup(self):
-            # The handshake runs here, in the request's own thread, so a client that never
-            # finishes it cannot stall the server.
+            # The handshake runs in the request's own thread, so a client that never finishes it stalls nothing.
             self.request.settimeout(30)
             if isinstance(self.request, ssl.SSLSocket):
                 self.request.do_handshake()
             super().setup()
 
-        def log_message(self, format, *args):
-            pass
+        log_message = lambda *args: None  # noqa: E731
 
-        def reply(self, status, body=b"", content_type="text/plain; charset=utf-8", headers=None):
+        def reply(self, status, body=b"", kind="text/plain", headers=None):
             self.send_response(status)
-            self.send_header("Content-Type", content_type)
-            self.send_header("Content-Length", str(len(body)))
-            self.send_header("Cache-Control", "no-store")
-            for name, value in (headers or {}).items():
-                self.send_header(name, value)
+            for name, value in {"Content-Type": kind, "Content-Length": len(body), "Cache-Control": "no-store",
+                                **(headers or {})}.items():
+                self.send_header(name, str(value))
             self.end_headers()
-            if self.command != "HEAD":
-                self.wfile.write(body)
-
-        def read_json(self):
-            length = int(self.headers.get("Content-Length") or 0)
-            return json.loads(self.rfile.read(length).decode("utf-8") or "null")
+            self.wfile.write(body)
 
         def do_GET(self):
             url = urlsplit(self.path)
-            with hub.lock:
-                hub.requests.append(url.path)
-                route = hub.routes.get(url.path)
-            if route:
-                status, content_type, body, headers = route
-                return self.reply(status, body, content_type, headers)
+            if url.path in hub.routes:
+                status, kind, body, headers = hub.routes[url.path]
+                return self.reply(status, body, kind, headers)
             if url.path == "/harness/next":
-                doc = parse_qs(url.query).get("doc", [""])[0]
-                command = hub.take_command(doc, 1.0)
-                if command is None:
-                    return self.reply(204)
-                return self.reply(200, json.dumps(command).encode(), "application/json")
+                command = hub.command(parse_qs(url.query)["doc"][0])
+                return self.reply(204) if command is None else self.reply(200, json.dumps(command).encode())
             if url.path == "/planner":
                 return self.reply(200, planner_page().encode(), "text/html; charset=utf-8")
-            name = url.path.lstrip("/")
-            if name and "/" not in name and not name.startswith("."):
-                return self.file(PAGES_DIR / name)
+            page = E2E_DIR / "pages" / url.path.lstrip("/")
+            if ".." not in url.path and page.is_file():
+                kind = "text/javascript" if page.suffix == ".js" else "text/html; charset=utf-8"
+                return self.reply(200, page.read_bytes(), kind)
             return self.reply(404)
 
-        do_HEAD = do_GET
-
-        def file(self, path):
-            if not path.is_file():
-                return self.reply(404)
-            types = {".html": "text/html; charset=utf-8", ".js": "text/javascript; charset=utf-8"}
-            return self.reply(200, path.read_bytes(), types.get(path.suffix, "application/octet-stream"))
-
         def do_POST(self):
-            path = urlsplit(self.path).path
-            try:
-                payload = self.read_json()
-            except ValueError:
-                return self.reply(400)
-            if path == "/report":
-                hub.add_report(payload)
-            elif path == "/harness/hello":
-                hub.hello(payload)
-            elif path == "/harness/result":
-                hub.add_result(payload)
-            else:
-                return self.reply(404)
-            return self.reply(204)
+            hub.posted(urlsplit(self.path).path, json.loads(self.rfile.read(int(self.headers["Content-Length"]))))
+            self.reply(204)
 
     return Handler
 
 
 class TestServer(ThreadingHTTPServer):
-    daemon_threads = True
-    allow_reuse_address = True
+    daemon_threads = allow_reuse_address = True
 
     def __init__(self, hub, port, secure=True):
-        # Another build's tests may hold the port for a while on a shared machine.
-        def bound():
-            try:
-                super(TestServer, self).__init__(("127.0.0.1", port), make_handler(hub))
-                return True
-            except OSError:
-                return False
-        wait_for(bound, 300, f"port {port} to be free", interval=1.0)
+        super().__init__(("127.0.0.1", port), make_handler(hub))
         if secure:
             context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-            context.load_cert_chain(CERTIFICATE, PRIVATE_KEY)
+            context.load_cert_chain(CERTIFICATE, E2E_DIR / "certs" / "localhost-key.pem")
             self.socket = context.wrap_socket(self.socket, server_side=True, do_handshake_on_connect=False)
         self.port = self.server_address[1]
-        self.thread = threading.Thread(target=self.serve_forever, daemon=True)
-        self.thread.start()
+        threading.Thread(target=self.serve_forever, daemon=True).start()
 
-    def handle_error(self, request, client_address):
-        # Clients hang up in the middle of long polls and handshakes; that is no failure.
-        pass
+    def handle_error(self, *args):
+        pass  # Clients hang up in the middle of long polls and handshakes.
 
     def stop(self):
         self.shutdown()
         self.server_close()
 
 
-class NotificationServer:
-    def __init__(self, log_path, parameters=()):
-        self.log_path = log_path
-        self.process = subprocess.Popen(
-            ["/usr/bin/python3", "-m", "dbusmock", "--template", "notification_daemon", "-l", str(log_path),
-             *parameters], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.bus = dbus.SessionBus()
-        wait_for(lambda: self.bus.name_has_owner(NOTIFICATIONS_NAME), what="the notification server")
-        self.mock = dbus.Interface(self.bus.get_object(NOTIFICATIONS_NAME, NOTIFICATIONS_PATH), MOCK_INTERFACE)
-
-    def notifications(self):
-        """Every Notify call so far, as dicts of its arguments."""
-        return [{"app_name": str(args[0]), "replaces_id": int(args[1]), "app_icon": str(args[2]),
-                 "summary": str(args[3]), "body": str(args[4]), "actions": [str(a) for a in args[5]],
-                 "hints": {str(k): v for k, v in args[6].items()}}
-                for _, args in self.mock.GetMethodCalls("Notify")]
-
-    def stop(self):
-        self.process.terminate()
-        try:
-            self.process.wait(10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-
-
 class Brindle:
     """One run of the real binary; with start=False, set up routes and files before `start()`."""
 
-    def __init__(self, notifications=True, start=True):
+    def __init__(self, notifications=True, start=True, accessible=False):
         self.binary = os.environ.get("BRINDLE_BINARY")
         if not self.binary:
             raise unittest.SkipTest("BRINDLE_BINARY is not set; run the tests through ctest")
         self.root = Path(tempfile.mkdtemp(prefix="brindle-e2e-"))
-        self.data_home = self.root / "data"
-        self.config_home = self.root / "config"
-        self.home = self.root / "home"
-        for folder in (self.data_home, self.config_home, self.home, self.root / "cache"):
-            folder.mkdir()
+        self.data_home, self.config_home, self.home = self.root / "data", self.root / "config", self.root / "home"
+        for folder in (self.data_home / "applications", self.config_home, self.home):
+            folder.mkdir(parents=True)
         self.store_path = self.data_home / "Brindle" / "alarms.json"
         self.defaults_path = self.config_home / "Brindle" / "defaults.json"
-        self.opened_path = self.root / "opened-urls.txt"
-        self.log_path = self.root / "brindle.log"
-        self.hub = Hub()
-        self.page = Page(self.hub)
-        self.servers = []
-        self.process = None
-        self.log = None
-        self.notification_server = None
-        self.want_notifications = notifications
-        self.start_on_enter = start
-        self._install_browser()
-
-    def _install_browser(self):
-        applications = self.data_home / "applications"
-        applications.mkdir()
+        self.opened_path, self.log_path = self.root / "opened-urls.txt", self.root / "brindle.log"
+        self.hub = self.page = Hub()
+        self.servers, self.process, self.log, self.notification_server, self.mock = [], None, None, None, None
+        self.want_notifications, self.start_on_enter, self.accessible = notifications, start, accessible
         browser = self.root / "browser.sh"
         browser.write_text(f'#!/bin/sh\nprintf "%s\\n" "$1" >> "{self.opened_path}"\n')
         browser.chmod(0o755)
-        (applications / "brindle-test-browser.desktop").write_text(
-            "[Desktop Entry]\nType=Application\nName=Test browser\n"
-            f"Exec={browser} %u\nMimeType=x-scheme-handler/https;x-scheme-handler/http;\nNoDisplay=true\n")
+        types = ["x-scheme-handler/https", "x-scheme-handler/http", "x-scheme-handler/mailto", "text/html"]
+        (self.data_home / "applications" / "test-browser.desktop").write_text(
+            f"[Desktop Entry]\nType=Application\nName=Browser\nExec={browser} %u\nMimeType={';'.join(types)};\n")
         (self.config_home / "mimeapps.list").write_text(
-            "[Default Applications]\n"
-            "x-scheme-handler/https=brindle-test-browser.desktop\n"
-            "x-scheme-handler/http=brindle-test-browser.desktop\n")
+            "[Default Applications]\n" + "".join(f"{kind}=test-browser.desktop\n" for kind in types))
 
-    def write_store(self, alarms):
-        """Writes alarms.json before launch: a list is written as JSON, text as it is."""
+    def write_store(self, data):
+        """Writes alarms.json before launch: bytes as they are, anything else as JSON."""
         self.store_path.parent.mkdir(parents=True, exist_ok=True)
-        text = alarms if isinstance(alarms, (str, bytes)) else json.dumps(alarms)
-        if isinstance(text, str):
-            text = text.encode("utf-8")
-        self.store_path.write_bytes(text)
+        self.store_path.write_bytes(data if isinstance(data, bytes) else json.dumps(data).encode())
 
     def environment(self):
-        env = dict(os.environ)
-        env.update({
-            "HOME": str(self.home),
-            "XDG_DATA_HOME": str(self.data_home),
-            "XDG_CONFIG_HOME": str(self.config_home),
-            "XDG_CACHE_HOME": str(self.root / "cache"),
-            "GSETTINGS_BACKEND": "memory",
-            "NO_AT_BRIDGE": env.get("NO_AT_BRIDGE", "1"),
-        })
-        return env
+        return {**os.environ, "HOME": str(self.home), "XDG_DATA_HOME": str(self.data_home),
+                "XDG_CONFIG_HOME": str(self.config_home), "XDG_CACHE_HOME": str(self.root / "cache"),
+                "GSETTINGS_BACKEND": "memory", "NO_AT_BRIDGE": "0" if self.accessible else "1"}
 
     def start(self):
-        self.start_servers()
+        """Starts the test servers, python3-dbusmock's notification server and Brindle."""
+        self.servers = [TestServer(self.hub, APP_PORT), TestServer(self.hub, 0)]
         if self.want_notifications:
-            self.notification_server = NotificationServer(self.root / "notifications.log")
+            self.notification_server = subprocess.Popen(
+                ["/usr/bin/python3", "-m", "dbusmock", "--template", "notification_daemon"], stdout=subprocess.DEVNULL)
+            bus = dbus.SessionBus()
+            wait_for(lambda: bus.name_has_owner("org.freedesktop.Notifications"), what="the notification server")
+            self.mock = dbus.Interface(bus.get_object("org.freedesktop.Notifications", "/org/freedesktop/Notifications"),
+                                       "org.freedesktop.DBus.Mock")
         self.relaunch()
         return self
 
-    def start_servers(self):
-        """Starts the test servers alone, for tests that launch the binary with relaunch()."""
-        self.servers.append(TestServer(self.hub, APP_PORT))
-        self.servers.append(TestServer(self.hub, 0))
-        return self
-
     def relaunch(self):
-        """Starts the binary (again) in the same folders once any run before has ended, logging on
-        into the same file. Without start() before, no servers run (a second Brindle on one hub)."""
-        if self.process and self.process.poll() is None:
-            raise AssertionError("Brindle is still running")
-        if self.log is None:
-            self.log = open(self.log_path, "ab")
+        """Starts the binary (again) in the same folders, logging into the same file."""
+        self.log = self.log or open(self.log_path, "ab")
         self.process = subprocess.Popen([self.binary], env=self.environment(), stdout=self.log,
                                         stderr=subprocess.STDOUT, cwd=self.root)
         return self.process
 
-    def kill(self):
-        """Ends Brindle at once with SIGKILL, as a crash or the out-of-memory killer would."""
-        if self.process and self.process.poll() is None:
-            self.process.kill()
-        if self.process:
-            self.process.wait()
-
-    @property
-    def other_origin(self):
-        """The address of the second server: the planner's host on another port."""
-        return f"https://{APP_HOST}:{self.servers[1].port}"
-
-    def wait_planner(self, after=0, timeout=DEFAULT_TIMEOUT):
-        """Waits for the planner document after the first `after` ones to load, and drives it."""
-        deadline = time.monotonic() + timeout
-        while True:
-            self.check_running()
-            try:
-                return self.page.wait_loaded(after, 0.5)
-            except AssertionError:
-                if time.monotonic() >= deadline:
-                    raise AssertionError(f"the planner page did not load within {timeout:g} s:\n{self.output()}")
-
-    def check_running(self):
-        if self.process and self.process.poll() is not None:
-            raise AssertionError(f"Brindle exited with {self.process.returncode}:\n{self.output()}")
-
-    def output(self):
-        try:
-            return self.log_path.read_text(errors="replace")
-        except OSError:
-            return ""
-
-    def stop(self):
-        """Ends Brindle the way the session would (SIGTERM), then the servers; kills only as a last resort."""
-        if self.process and self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
+    def end(self):
+        """Ends Brindle as the session does (SIGTERM) and gives its exit status."""
+        if self.process.poll() is None:
+            self.process.terminate()
             try:
                 self.process.wait(20)
             except subprocess.TimeoutExpired:
                 self.process.kill()
                 self.process.wait()
+        return self.process.returncode
+
+    def wait_planner(self, after=0, timeout=TIMEOUT):
+        """Waits for the top document after the first `after` ones, and drives it from then on."""
+        def loaded():
+            self.check_running()
+            return [d for d in self.hub.documents[after:] if d.get("top")]
+        document = wait_for(loaded, timeout, "the planner page")[0]
+        self.page.doc = document["doc"]
+        return document
+
+    def check_running(self):
+        if self.process.poll() is not None:
+            raise AssertionError(f"Brindle exited with {self.process.returncode}")
+
+    def wait_panel(self):
+        return wait_for(lambda: self.check_running() or panel_shown(), what="the alarm panel")[0]
+
+    def main_window(self):
+        return wait_for(lambda: visible_windows(self.process.pid), what="Brindle's main window")[0]
+
+    def stop(self):
+        if self.process:
+            self.end()
         if self.log:
-            self.log.close()
-            self.log = None
+            self.log = self.log.close()
         if self.notification_server:
-            self.notification_server.stop()
+            self.notification_server.terminate()
+            self.notification_server.wait()
         for server in self.servers:
             server.stop()
         self.servers = []
@@ -449,39 +334,34 @@ class Brindle:
     def __enter__(self):
         return self.start() if self.start_on_enter else self
 
-    def __exit__(self, kind, value, trace):
+    def __exit__(self, kind, *rest):
         self.stop()
         if kind is not None:
-            print(f"--- Brindle's output (exit status {self.process and self.process.returncode}):\n"
-                  f"{self.output()}---", file=sys.stderr)
-        if kind is not None and os.environ.get("BRINDLE_E2E_KEEP"):
-            print(f"kept {self.root}", file=sys.stderr)
-        else:
-            shutil.rmtree(self.root, ignore_errors=True)
-        return False
-
-    def stored_alarms(self):
-        """The parsed store file, or None while there is none."""
-        data = self.store_bytes()
-        return None if data is None else json.loads(data.decode("utf-8"))
+            print(f"--- Brindle's output:\n{self.log_path.read_text(errors='replace')}---", file=sys.stderr)
+        shutil.rmtree(self.root, ignore_errors=True)
 
     def store_bytes(self):
-        try:
-            return self.store_path.read_bytes()
-        except FileNotFoundError:
-            return None
+        return self.store_path.read_bytes() if self.store_path.exists() else None
+
+    def stored_alarms(self):
+        """The store parsed as strict UTF-8 JSON (no NaN, which Python's reader lets through), or None."""
+        data = self.store_bytes()
+        return None if data is None else json.loads(data.decode(), parse_constant=int)
 
     def opened_urls(self):
         return self.opened_path.read_text().splitlines() if self.opened_path.exists() else []
 
     def notifications(self):
-        return self.notification_server.notifications() if self.notification_server else []
+        """Every Notify call so far, as dicts of its arguments."""
+        names = ("app_name", "replaces_id", "app_icon", "summary", "body", "actions", "hints")
+        return [dict(zip(names, json.loads(json.dumps(args)))) for _, args in self.mock.GetMethodCalls("Notify")]
 
-
-def now_ms():
-    return time.time() * 1000.0
+    def schedule(self, *alarms):
+        """Hands the schedule over as the page does; Brindle takes it."""
+        task_ids = sorted({a["key"].split("/")[0] for a in alarms})
+        answer = self.page.request("schedule", {"alarms": list(alarms), "taskIds": task_ids})
+        assert answer == {"value": True}, answer
 
 
 def main():
-    """unittest's main, with output that names each test."""
     unittest.main(verbosity=2)

@@ -1,43 +1,45 @@
-// Runs a test's commands (bodies of async functions returning JSON) in this document, with
-// built-ins held from load so that a test may replace them in the page.
+// Runs the test's commands (bodies of async functions giving JSON) in this document, with the
+// built-ins it needs held from load so that a test may replace them in the page; `t` helps them.
 (() => {
     "use strict";
     const doc = `${Date.now().toString(36)}-${Math.random().toString(36).slice(2)}`;
-    const AsyncFunction = (async () => {}).constructor;
-    const stringify = JSON.stringify;
-    const fetchFrom = window.fetch.bind(window);
-    const later = window.setTimeout.bind(window);
-    const PromiseType = Promise;
+    const [AsyncFunction, stringify, fetchFrom] = [(async () => {}).constructor, JSON.stringify, fetch.bind(window)];
     const post = (path, body) => fetchFrom(path, { method: "POST", cache: "no-store", body: stringify(body) });
-    const pause = (ms) => new PromiseType((resolve) => later(resolve, ms));
-
-    // Pages can report anything to the test, also from inside frames that have no driver.
-    window.report = (name, value) => post("/report", { name, value, href: location.href });
-
-    const run = async (command) => {
+    const sent = []; // The envelopes handed to Brindle, in order.
+    window.addEventListener("brindle-envelope", (event) => sent.push(event.detail));
+    const outcome = (promise) => promise.then((value) => ({ value }), (error) => ({ error: error.message }));
+    window.report = (name, value) => post("/report", { name, value });
+    window.t = {
+        sent: () => sent.map((text) => JSON.parse(text)),
+        outcome,
+        call: (...args) => outcome(window.BrindleDesktop.request(...args)),
+        sleep: (ms) => new Promise((resolve) => setTimeout(resolve, ms)),
+        // Posts the text make(id) gives for the id of a request Brindle drops (its method is no
+        // text), then an ordinary request. Brindle handles messages in turn, so once that one is
+        // answered the first has been handled too: its outcome is Brindle's answer or "dropped".
+        send: async (make) => {
+            const pending = outcome(window.BrindleDesktop.request(0));
+            window.dispatchEvent(new CustomEvent("brindle-envelope", { detail: make(JSON.parse(sent.at(-1)).id) }));
+            const after = await outcome(window.BrindleDesktop.request("permission"));
+            return { outcome: await Promise.race([pending, Promise.resolve("dropped")]), after };
+        },
+    };
+    const run = async ({ id, code }) => {
         try {
-            const value = await new AsyncFunction(command.code)();
-            await post("/harness/result", { id: command.id, value: value === undefined ? null : value });
+            post("/harness/result", { id, value: (await new AsyncFunction(code)()) ?? null });
         } catch (error) {
-            await post("/harness/result", { id: command.id, error: String(error && error.message || error) });
+            post("/harness/result", { id, error: String(error?.message ?? error) });
         }
     };
-
-    const loop = async () => {
+    (async () => {
         await post("/harness/hello", { doc, href: location.href, top: window === window.top });
         for (;;) {
-            let response;
-            try {
-                response = await fetchFrom(`/harness/next?doc=${doc}`, { cache: "no-store" });
-            } catch (error) {
-                await pause(200);
-                continue;
-            }
-            if (response.status !== 200)
-                continue;
-            // Commands run side by side, so a request that waits for its time-out blocks nothing.
-            run(await response.json());
+            // Commands run side by side: one waiting for its request to time out blocks nothing.
+            const response = await fetchFrom(`/harness/next?doc=${doc}`, { cache: "no-store" }).catch(() => null);
+            if (response?.status === 200)
+                run(await response.json());
+            else if (!response)
+                await new Promise((resolve) => setTimeout(resolve, 200));
         }
-    };
-    loop();
+    })();
 })();

@@ -1,0 +1,175 @@
+"""Brindle on the desktop, in one launch: its window and where the page's navigations go, a
+reminder at the notification server, the ringing panel, hiding and launching again, waking with
+logind and the quit question. Keys go through xdotool, buttons through the accessibility tree;
+logind is a stand-in on a private system bus, and libfaketime moves Brindle's wall clock."""
+
+import json
+import os
+import signal
+import socket
+import subprocess
+import unittest
+from pathlib import Path
+
+import dbus
+import dbusmock
+import pyatspi
+
+from harness import (APP_PORT, PLANNER_URL, Brindle, alarm, application_of, close_window, find, main, now_ms, panel_shown,
+                     press, visible_windows, wait_for, window_size, xdotool)
+
+LIBFAKETIME = Path("/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1")
+MINUTE = 60e3
+
+
+class Desktop(dbusmock.DBusTestCase):
+    def node(self, role, name, root=None):
+        return wait_for(lambda: find(root or application_of(self.brindle.process.pid),
+                                     lambda n: n.getRoleName() == role and n.name == name), what=f"{role} {name!r}")
+
+    def reminders(self):
+        return [n for n in self.brindle.notifications() if n["summary"] == "Brindle reminder"]
+
+    def question(self):
+        return next((w for w in application_of(self.brindle.process.pid) or () if w is not None and find(
+            w, lambda n: n.name == "Quit Brindle?")), None)
+
+    def key(self, *keys):
+        """Types keys with the main window focused, through XTEST: a key that closes the window
+        (Ctrl+Q) would otherwise have its release lost and stay held down."""
+        xdotool("windowfocus", "--sync", self.window)
+        xdotool("key", "--clearmodifiers", "--delay", "80", *keys)
+
+    def settle(self, brindle, count):
+        """Waits for count addresses in the browser, then hands it a marker: anything wrongly
+        opened before is in the browser's list by the time it arrives. Gives the list without it."""
+        wait_for(lambda: len(brindle.opened_urls()) >= count, what=f"{count} addresses in the browser")
+        brindle.page.run('location.href = "https://example.org/marker";')
+        wait_for(lambda: brindle.opened_urls()[-1:] == ["https://example.org/marker"], what="the marker")
+        return sorted(url for url in brindle.opened_path.read_text().splitlines() if "marker" not in url)
+
+    def ring(self, brindle, key, title):
+        brindle.schedule(alarm(key, now_ms() + 3000, title))
+        panel = brindle.wait_panel()
+        self.node("label", title)
+        return panel, {name: self.node("push button", name) for name in ("Stop alarm", "Snooze 5 minutes")}
+
+    def test_window_navigations_notifications_ringing_hiding_waking_and_quitting(self):
+        if not LIBFAKETIME.is_file():
+            self.skipTest(f"{LIBFAKETIME} is missing")
+        self.start_system_bus()  # Brindle finds it through DBUS_SYSTEM_BUS_ADDRESS.
+        logind, logind_mock = self.spawn_server_template("logind", {}, stdout=subprocess.DEVNULL)
+        self.addCleanup(lambda: (logind.terminate(), logind.wait()))
+        # 127.0.0.1 is another host than Brindle's "localhost": a connection in this backlog would
+        # show the view tried to load it.
+        tripwire = socket.create_server(("127.0.0.1", 0))
+        tripwire.setblocking(False)
+        self.addCleanup(tripwire.close)
+        elsewhere = f"https://127.0.0.1:{tripwire.getsockname()[1]}"
+        self.brindle = brindle = self.enterContext(Brindle(start=False, accessible=True))
+        # libfaketime moves Brindle's wall clock by the offset in this file, reread at every read;
+        # WebKit and the monotonic clock keep the real time.
+        offset = brindle.root / "offset"
+        offset.write_text("+0")
+        brindle.environment = lambda: {**Brindle.environment(brindle), "LD_PRELOAD": str(LIBFAKETIME),
+                                       "FAKETIME_NO_CACHE": "1", "FAKETIME_TIMESTAMP_FILE": str(offset),
+                                       "FAKETIME_DONT_FAKE_MONOTONIC": "1", "FAKETIME_ONLY_CMDS": "brindle"}
+        brindle.hub.route("/away", "", status=302, headers={"Location": f"{elsewhere}/landing"})
+        brindle.start()
+        brindle.wait_planner()
+        page, self.window = brindle.page, brindle.main_window()
+        # The page gets 1060 x 780; the menubar sits above it.
+        self.assertEqual(page.run("return [innerWidth, innerHeight];"), [1060, 780])
+        self.assertEqual(window_size(self.window)[0], 1060)
+
+        # Other hosts, downloads and frames of another host go to the browser; other schemes
+        # nowhere; a server redirect to another host goes to the browser without connecting.
+        self.assertEqual(page.run("return [open('https://example.com/popup'), open('/planner?popup')];"), [None, None])
+        for url in ("https://example.org/elsewhere", "/downloads/Brindle.dmg", f"http://localhost:{APP_PORT}/planner",
+                    "mailto:someone@example.org", "file:///etc/hostname", "data:text/html,hello", "about:blank"):
+            page.run(f"location.href = {json.dumps(url)};")
+        page.run(f"document.body.append(Object.assign(document.createElement('iframe'), {{ src: '{elsewhere}/frame' }}));")
+        page.send("location.href = '/away';")
+        self.assertEqual(self.settle(brindle, 4), sorted(["https://example.org/elsewhere", f"https://localhost:{APP_PORT}/downloads/Brindle.dmg",
+                                                          f"{elsewhere}/frame", f"{elsewhere}/landing"]))
+        self.assertEqual((page.run("return location.href;"), len(brindle.hub.documents)), (PLANNER_URL, 1))
+        self.assertRaises(BlockingIOError, tripwire.accept)
+
+        # A reminder reaches the notification server with Brindle's name, escaped for its markup;
+        # a click on it shows the closed window; the same key replaces it, another key does not.
+        brindle.schedule(alarm("t1/main", now_ms() + 1500, "Pay A & B <today>", "notify"))
+        first = wait_for(self.reminders, what="the reminder")[0]
+        self.assertEqual(first, {"app_name": "Brindle", "replaces_id": 0, "app_icon": "app.brindle.Brindle",
+                                 "summary": "Brindle reminder", "body": "Pay A &amp; B &lt;today&gt;",
+                                 "actions": ["default", "Show Brindle"],
+                                 "hints": {"desktop-entry": "app.brindle.Brindle", "sound-name": "message-new-instant"}})
+        close_window(self.window)
+        wait_for(lambda: not visible_windows(brindle.process.pid), what="the window to hide")
+        for server_id in (77, 1):  # Somebody else's first.
+            brindle.mock.EmitSignal("org.freedesktop.Notifications", "ActionInvoked", "us", [dbus.UInt32(server_id), "default"])
+        self.assertEqual(wait_for(lambda: visible_windows(brindle.process.pid), what="the window"), [self.window])
+        brindle.schedule(alarm("t1/main", now_ms() + 1500, "Again", "notify"), alarm("t2/main", now_ms() + 1500, "Other", "notify"))
+        calls = wait_for(lambda: self.reminders()[2:] and self.reminders(), what="two more reminders")
+        self.assertEqual({call["body"]: call["replaces_id"] for call in calls[1:]}, {"Again": 1, "Other": 0})
+
+        # An alarm rings in a panel above every window; Snooze schedules it five minutes from the
+        # press, Stop only stops.
+        panel, buttons = self.ring(brindle, "t3/main", "Take the <bread> & out")
+        state = subprocess.run(["xprop", "-id", panel, "_NET_WM_STATE"], capture_output=True, text=True).stdout
+        self.assertEqual(("_NET_WM_STATE_ABOVE" in state, window_size(panel)), (True, (420, 210)))
+        pressed = now_ms()
+        press(buttons["Snooze 5 minutes"])
+        wait_for(lambda: not panel_shown(), what="the panel to close")
+        stored = wait_for(lambda: brindle.stored_alarms()[1:] and brindle.stored_alarms(), what="the snooze")
+        self.assertEqual(stored[1]["key"], "t3/main/snooze")
+        self.assertGreaterEqual(stored[1]["at"], pressed + 5 * MINUTE)
+        self.assertLessEqual(stored[1]["at"], now_ms() + 5 * MINUTE)
+        _, buttons = self.ring(brindle, "t4/main", "Stand up")
+        press(buttons["Stop alarm"])
+        wait_for(lambda: not panel_shown(), what="the panel to close")
+        self.assertEqual(page.request("stop"), {"value": True})
+        self.assertEqual([a["key"] for a in brindle.stored_alarms()], ["t4/main"])
+
+        # Ctrl+H hides; launching again shows the same window on the same document and ends.
+        self.key("ctrl+h")
+        wait_for(lambda: not visible_windows(brindle.process.pid), what="Ctrl+H to hide the window")
+        second = subprocess.run([brindle.binary], env=brindle.environment(), capture_output=True, timeout=60)
+        self.assertEqual(second.returncode, 0)
+        self.assertEqual(wait_for(lambda: visible_windows(brindle.process.pid), what="the window"), [self.window])
+        self.assertEqual(len(brindle.hub.documents), 1, "the page loaded again")
+
+        # Brindle sleeps through thirty minutes and wakes to logind's word: what is ten minutes
+        # late is delivered, what is twenty minutes late is dropped from the store.
+        start = now_ms()
+        ten, twenty, ahead = (alarm("ten/main", start + 20 * MINUTE, "Ten minutes late", "notify"),
+                              alarm("twenty/main", start + 10 * MINUTE, "Twenty minutes late", "notify"),
+                              alarm("ahead/main", start + 60 * MINUTE, "Half an hour ahead"))
+        brindle.schedule(ten, twenty, ahead)
+        os.kill(brindle.process.pid, signal.SIGSTOP)
+        (brindle.root / "offset.new").write_text("+30m")
+        os.replace(brindle.root / "offset.new", offset)
+        logind_mock.EmitSignal("org.freedesktop.login1.Manager", "PrepareForSleep", "b", [False],
+                               dbus_interface=dbusmock.MOCK_IFACE)
+        os.kill(brindle.process.pid, signal.SIGCONT)
+        wait_for(lambda: self.reminders()[3:], what="the reminder ten minutes late")
+        self.assertEqual(wait_for(lambda: len(brindle.stored_alarms()) == 2 and brindle.stored_alarms(),
+                                  what="the store without the dropped reminder"), [ten, ahead])
+        self.assertEqual([n["body"] for n in self.reminders()[3:]], ["Ten minutes late"])
+
+        # With an alarm ahead, Ctrl+Q asks first, with "Keep running" the default; a reminder
+        # handed over meanwhile is delivered; Return keeps Brindle running, "Quit" ends it.
+        self.key("ctrl+q")
+        question = wait_for(self.question, what="the quit question")
+        self.assertTrue(self.node("push button", "Keep running", question).getState().contains(pyatspi.STATE_IS_DEFAULT))
+        brindle.schedule(ten, ahead, alarm("r1/main", start + 30 * MINUTE + 3000, "Water the plants", "notify"))
+        wait_for(lambda: self.reminders()[4:], what="the reminder while the question is up")
+        xdotool("key", "Return")
+        wait_for(lambda: self.question() is None, what="the question to close")
+        self.assertEqual(page.run("return document.title"), "Planner under test")
+        self.key("ctrl+q")
+        press(self.node("push button", "Quit", wait_for(self.question, what="the quit question again")))
+        self.assertEqual(brindle.process.wait(60), 0)
+
+
+if __name__ == "__main__":
+    main()

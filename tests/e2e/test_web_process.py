@@ -1,0 +1,79 @@
+"""The page's web process, in one launch: it runs in a sandbox that shows none of Brindle's files;
+killed, it is started again with the page (no sooner than ten seconds after the last time, and an
+alarm due meanwhile rings); stuck in an endless loop, it is ended and the page loaded again."""
+
+import contextlib
+import os
+import signal
+import unittest
+from pathlib import Path
+
+from harness import PLANNER_URL, Brindle, alarm, main, now_ms, panel_shown, wait_for
+
+
+def web_processes(ancestor):
+    """The WebKit web processes below ancestor, each with the programs between them."""
+    table = {}
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        with contextlib.suppress(OSError, IndexError):
+            parent = int(Path(f"/proc/{entry}/stat").read_text().rsplit(")", 1)[1].split()[1])
+            table[int(entry)] = (parent, Path(f"/proc/{entry}/cmdline").read_bytes().split(b"\0")[0].decode())
+    found = {}
+    for pid in (pid for pid, (_, program) in table.items() if program.endswith("/WebKitWebProcess")):
+        between, parent = [], table[pid][0]
+        while parent in table and parent != ancestor:
+            between, parent = between + [table[parent][1]], table[parent][0]
+        if parent == ancestor:
+            found[pid] = between
+    return found
+
+
+class WebProcess(unittest.TestCase):
+    def back(self, brindle, documents, gone):
+        """The planner loads again in a new web process, where the bridge works: its stop ends the ringing."""
+        self.assertEqual(brindle.wait_planner(after=documents, timeout=120)["href"], PLANNER_URL)
+        self.assertTrue(set(gone).isdisjoint(web_processes(brindle.process.pid)))
+        self.assertEqual(brindle.page.request("stop"), {"value": True})
+        wait_for(lambda: not panel_shown(), what="the panel to close")
+
+    def kill(self, brindle):
+        victims = wait_for(lambda: web_processes(brindle.process.pid), what="the web process")
+        for pid in victims:
+            os.kill(pid, signal.SIGKILL)
+        return victims
+
+    def test_sandbox_kills_and_an_endless_loop(self):
+        with Brindle(start=False) as brindle:
+            brindle.write_store([])
+            brindle.start()
+            brindle.wait_planner()
+            window = brindle.main_window()
+            for pid, between in wait_for(lambda: web_processes(brindle.process.pid), what="the web process").items():
+                self.assertTrue(any(program.endswith("/bwrap") for program in between), between)
+                for kind in ("mnt", "pid", "net"):
+                    self.assertNotEqual(os.readlink(f"/proc/{pid}/ns/{kind}"),
+                                        os.readlink(f"/proc/{brindle.process.pid}/ns/{kind}"), kind)
+                for path in (brindle.store_path, brindle.home, brindle.log_path):
+                    self.assertEqual((os.path.exists(path), os.path.exists(f"/proc/{pid}/root{path}")), (True, False), path)
+
+            self.back(brindle, 1, self.kill(brindle))
+            # Killed again at once, the page waits for ten seconds after the first reload, so the
+            # alarm falls due while there is no page at all.
+            due = alarm("t1/main", now_ms() + 2000, "Ring past the page")
+            brindle.schedule(due)
+            self.kill(brindle)
+            self.assertEqual(wait_for(lambda: brindle.check_running() or panel_shown() and [len(brindle.hub.documents)],
+                                      what="the alarm panel"), [2], "the alarm was meant to ring with no page")
+            self.back(brindle, 2, ())
+            self.assertEqual(brindle.stored_alarms(), [due])
+
+            brindle.schedule(alarm("t1/main", now_ms() + 3000, "Ring past a stuck page"))
+            stuck = web_processes(brindle.process.pid)
+            brindle.page.send("setTimeout(() => { for (;;) {} }, 0);")
+            brindle.wait_panel()
+            self.back(brindle, 3, stuck)
+            self.assertEqual(brindle.main_window(), window)
+
+
+if __name__ == "__main__":
+    main()
