@@ -26,7 +26,6 @@ E2E_DIR = Path(__file__).resolve().parent
 CERTIFICATE = E2E_DIR / "certs" / "localhost.pem"
 APP_PORT = int(os.environ.get("BRINDLE_APP_PORT") or 9443)
 PLANNER_URL = f"https://localhost:{APP_PORT}/planner"
-PANEL = "Brindle alarm"
 TIMEOUT = 60.0  # Generous: the machines are shared and WebKit starts slowly.
 
 
@@ -64,7 +63,7 @@ def visible_windows(pid, title="Brindle"):
 
 
 def panel_shown():
-    return xdotool("search", "--onlyvisible", "--name", f"^{PANEL}$")
+    return xdotool("search", "--onlyvisible", "--name", "^Brindle alarm$")
 
 
 def window_size(window):
@@ -102,7 +101,6 @@ def application_of(pid):
 
 
 def find(root, predicate):
-    """The first accessible below root that matches."""
     return None if root is None else pyatspi.findDescendant(root, safely(predicate))
 
 
@@ -113,13 +111,16 @@ def press(node):
 
 
 class Hub:
-    """What the test servers share with the test: routes, reports, documents, and the page
-    driver's queues for the document the test drives (as `brindle.page`)."""
+    """What the servers share with the test: routes, reports, documents, and the page driver's
+    queues for the document the test drives (`brindle.page`)."""
 
     def __init__(self):
         self.lock = threading.Condition()
         self.routes, self.reports, self.documents = {}, [], []
         self.commands, self.results, self.last_command, self.doc = {}, {}, 0, None
+        self.route("/planner", planner_page())
+        for page in (E2E_DIR / "pages").iterdir():
+            self.route(f"/{page.name}", page.read_bytes(), "text/javascript" if page.suffix == ".js" else "text/html")
 
     def route(self, path, body, kind="text/html; charset=utf-8", status=200, headers=None):
         self.routes[path] = (status, kind, body.encode() if isinstance(body, str) else body, headers or {})
@@ -198,12 +199,6 @@ def make_handler(hub):
             if url.path == "/harness/next":
                 command = hub.command(parse_qs(url.query)["doc"][0])
                 return self.reply(204) if command is None else self.reply(200, json.dumps(command).encode())
-            if url.path == "/planner":
-                return self.reply(200, planner_page().encode(), "text/html; charset=utf-8")
-            page = E2E_DIR / "pages" / url.path.lstrip("/")
-            if ".." not in url.path and page.is_file():
-                kind = "text/javascript" if page.suffix == ".js" else "text/html; charset=utf-8"
-                return self.reply(200, page.read_bytes(), kind)
             return self.reply(404)
 
         def do_POST(self):
@@ -225,8 +220,7 @@ class TestServer(ThreadingHTTPServer):
         self.port = self.server_address[1]
         threading.Thread(target=self.serve_forever, daemon=True).start()
 
-    def handle_error(self, *args):
-        pass  # Clients hang up in the middle of long polls and handshakes.
+    handle_error = lambda *args: None  # noqa: E731 (clients hang up in the middle of long polls and handshakes)
 
     def stop(self):
         self.shutdown()

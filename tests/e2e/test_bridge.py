@@ -1,7 +1,6 @@
-"""The page bridge in the real binary, in one launch: frames get no answer, the page cannot
-replace the bridge, hostile messages leave Brindle whole, and a flood of requests is answered
-request by request. And the page script's own guard in a plain WebKit view, since Brindle's
-navigation policy keeps other schemes and hosts out of its view."""
+"""The page bridge in one launch: frames get no answer, the page cannot replace the bridge, hostile
+messages leave Brindle whole, a flood is answered request by request. And the page script's guard
+in a plain WebKit view, as Brindle's navigation policy keeps other schemes and hosts out of its own."""
 
 import json
 import os

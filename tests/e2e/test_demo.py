@@ -1,9 +1,6 @@
 """The demo planner in the real Brindle, driven through its own controls: text typed with xdotool,
-buttons pressed through the accessibility tree by element id. Set BRINDLE_DEMO_SCREENSHOTS to a
-folder to keep pictures of the planner and of the alarm panel."""
+buttons pressed through the accessibility tree by element id."""
 
-import os
-import subprocess
 import time
 import unittest
 from pathlib import Path
@@ -13,7 +10,6 @@ import pyatspi
 from harness import Brindle, application_of, find, main, panel_shown, press, wait_for, xdotool
 
 DEMO_DIR = Path(__file__).resolve().parents[2] / "demo" / "planner"
-SCREENSHOTS = os.environ.get("BRINDLE_DEMO_SCREENSHOTS")
 
 
 class DemoPlanner(unittest.TestCase):
@@ -54,11 +50,7 @@ class DemoPlanner(unittest.TestCase):
         due = int(time.time()) + 30
         alarm = self.add_alarm("Take the bread out of the oven", due, "digital")
         self.assertEqual(brindle.stored_alarms(), [later, alarm])  # Every change hands over the whole schedule.
-        if SCREENSHOTS:
-            subprocess.run(["import", "-window", "root", f"{SCREENSHOTS}/brindle-planner.png"], check=True)
         wait_for(lambda: brindle.check_running() or panel_shown(), timeout=due - time.time() + 60, what="the panel")
-        if SCREENSHOTS:
-            subprocess.run(["import", "-window", "root", f"{SCREENSHOTS}/brindle-alarm.png"], check=True)
         press(self.element("stop-alarm"))
         wait_for(lambda: not panel_shown(), what="the alarm panel to close")
         self.assertEqual(brindle.stored_alarms(), [later, alarm], "the page's stop is not a snooze")

@@ -1,7 +1,6 @@
-"""The real Brindle against a broken disk, in one launch: a corrupt store and defaults, then a
-read-only data folder, then a full disk (a 64 KiB tmpfs). Brindle keeps running, the file it
-cannot replace stays whole, reminders come on time, the next save that can succeed writes the
-schedule out, and no temporary file is left beside the store."""
+"""Brindle against a corrupt store and defaults, a read-only data folder and a full 64 KiB tmpfs, in
+one launch: the file it cannot replace stays whole, reminders come on time, the next save that can
+succeed writes the schedule out, and no temporary file is left beside the store."""
 
 import contextlib
 import json

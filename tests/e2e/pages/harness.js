@@ -14,9 +14,8 @@
         outcome,
         call: (...args) => outcome(window.BrindleDesktop.request(...args)),
         sleep: (ms) => new Promise((resolve) => setTimeout(resolve, ms)),
-        // Posts the text make(id) gives for the id of a request Brindle drops (its method is no
-        // text), then an ordinary request. Brindle handles messages in turn, so once that one is
-        // answered the first has been handled too: its outcome is Brindle's answer or "dropped".
+        // Posts make(id) for the id of a request Brindle drops (its method is no text), then an ordinary
+        // request: once that is answered, the first was handled. Gives Brindle's answer or "dropped".
         send: async (make) => {
             const pending = outcome(window.BrindleDesktop.request(0));
             window.dispatchEvent(new CustomEvent("brindle-envelope", { detail: make(JSON.parse(sent.at(-1)).id) }));
