@@ -1,118 +1,124 @@
 #include "platform/linux/files.h"
-#include "temporary_folder.h"
 
+#include <algorithm>
+#include <csignal>
+#include <glib.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace brindle::native {
 namespace {
 
-using testing::TemporaryFolder;
+// A fresh folder under the system's temporary folder, removed with everything in it at the end.
+struct TemporaryFolder {
+    std::string path = [] {
+        g_autofree gchar* made = g_dir_make_tmp("brindle-test-XXXXXX", nullptr);
+        return std::string(made ? made : "/nonexistent");
+    }();
+    ~TemporaryFolder()
+    {
+        g_spawn_command_line_sync(("rm -rf '" + path + "'").c_str(), nullptr, nullptr, nullptr, nullptr);
+    }
+    std::string operator/(std::string const& name) const { return path + "/" + name; }
+};
 
 class LinuxFiles : public ::testing::Test {
 protected:
     TemporaryFolder folder;
     std::string const path = folder / "alarms.json";
+
+    std::vector<std::string> entries() const
+    {
+        std::vector<std::string> names;
+        g_autoptr(GDir) directory = g_dir_open(folder.path.c_str(), 0, nullptr);
+        while (char const* name = directory ? g_dir_read_name(directory) : nullptr)
+            names.emplace_back(name);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    // Writes beyond the first `bytes` of a file fail, as on a full disk.
+    bool writeWithLimit(rlim_t bytes, std::string const& content)
+    {
+        rlimit saved {};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        auto handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+        bool written = writeFileAtomically(path, content);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, handler);
+        return written;
+    }
 };
 
-std::string linkTarget(std::string const& path)
-{
-    g_autofree gchar* target = g_file_read_link(path.c_str(), nullptr);
-    return target ? target : "";
-}
-
-TEST_F(LinuxFiles, WriteReplacesWholeFileAndReadGivesItBack)
+// A write replaces the whole file or, cut short, leaves the old one whole with nothing beside
+// it; what an interrupted write left is cleared by the next one, and only that.
+TEST_F(LinuxFiles, AWriteReplacesTheWholeFileOrLeavesItAsItWas)
 {
     EXPECT_FALSE(readFile(path));
+    ASSERT_TRUE(writeFileAtomically(path, std::string("[1]\0", 4)));
+    EXPECT_EQ(readFile(path), std::string("[1]\0", 4));
+    ASSERT_TRUE(g_file_set_contents((folder / ".alarms.json.brindle-tmp").c_str(), "[2]", -1, nullptr));
+    ASSERT_TRUE(g_file_set_contents((folder / "alarms.json~").c_str(), "[3]", -1, nullptr));
+    EXPECT_FALSE(writeWithLimit(2, std::string(4096, 'x')));
+    EXPECT_EQ(readFile(path), std::string("[1]\0", 4));
+    EXPECT_EQ(entries(), (std::vector<std::string> { "alarms.json", "alarms.json~" }));
 
-    ASSERT_TRUE(writeFileAtomically(path, "[1,2,3]"));
-    EXPECT_EQ(readFile(path), "[1,2,3]");
-    ASSERT_TRUE(writeFileAtomically(path, "[]"));
-    EXPECT_EQ(readFile(path), "[]");
-
-    // Bytes are kept as they are, NUL included.
-    std::string const binary("a\0b", 3);
-    ASSERT_TRUE(writeFileAtomically(path, binary));
-    EXPECT_EQ(readFile(path), binary);
+    ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+    std::string const large(200000, 'z');
+    ASSERT_TRUE(writeFileAtomically(path, large));
+    EXPECT_EQ(readFile(path), large);
+    struct stat status { };
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600u) << "the user's permissions are kept";
 }
 
-TEST_F(LinuxFiles, FailedWriteOrFolderReportsFailureAndLeavesNothingBehind)
+// A write through links replaces the file at the end of the chain and keeps every link; a
+// chain that loops is written as the path itself; anything but a regular file is left alone.
+TEST_F(LinuxFiles, AWriteGoesThroughLinksAndReplacesOnlyRegularFiles)
 {
-    ASSERT_TRUE(writeFileAtomically(folder / "plain", "x"));
-    // A file where a folder should be: no permission trick, so it fails for root too.
-    EXPECT_FALSE(writeFileAtomically(folder / "plain/alarms.json", "[]"));
-    EXPECT_FALSE(writeFileAtomically(folder / "missing/alarms.json", "[]"));
-    EXPECT_FALSE(g_file_test((folder / "missing").c_str(), G_FILE_TEST_EXISTS));
-    EXPECT_EQ(readFile(folder / "plain"), "x");
-
-    std::string const nested = folder / "one/two/Brindle";
-    EXPECT_TRUE(createDirectories(nested));
-    EXPECT_TRUE(g_file_test(nested.c_str(), G_FILE_TEST_IS_DIR));
-    EXPECT_TRUE(createDirectories(nested)); // already there
-    EXPECT_FALSE(createDirectories(folder / "plain"));
-    EXPECT_FALSE(createDirectories(folder / "plain/below"));
-    EXPECT_FALSE(createDirectories(""));
-}
-
-TEST_F(LinuxFiles, WriteThroughSymbolicLinksKeepsTheLinks)
-{
-    ASSERT_EQ(g_mkdir((folder / "synced").c_str(), 0755), 0);
-    std::string const target = folder / "synced/alarms.json";
-    ASSERT_TRUE(writeFileAtomically(target, "old"));
-    std::string const link = folder / "alarms.json";
-    ASSERT_EQ(symlink("synced/alarms.json", link.c_str()), 0);
-
-    ASSERT_TRUE(writeFileAtomically(link, "new"));
-    EXPECT_TRUE(g_file_test(link.c_str(), G_FILE_TEST_IS_SYMLINK));
-    EXPECT_EQ(linkTarget(link), "synced/alarms.json");
-    EXPECT_EQ(readFile(target), "new");
-    EXPECT_EQ(readFile(link), "new");
-
-    // second -> first -> absolute path of a file that does not exist yet.
-    std::string const store = folder / "store.json";
-    ASSERT_EQ(symlink(store.c_str(), (folder / "first").c_str()), 0);
-    ASSERT_EQ(symlink("first", (folder / "second").c_str()), 0);
-    ASSERT_TRUE(writeFileAtomically(folder / "second", "[]"));
-    EXPECT_TRUE(g_file_test((folder / "second").c_str(), G_FILE_TEST_IS_SYMLINK));
-    EXPECT_TRUE(g_file_test((folder / "first").c_str(), G_FILE_TEST_IS_SYMLINK));
+    std::string const store = folder / "synced/store.json";
+    ASSERT_TRUE(createDirectories(folder / "synced"));
+    ASSERT_EQ(symlink(store.c_str(), (folder / "link0").c_str()), 0);
+    for (int i = 1; i <= 6; ++i)
+        ASSERT_EQ(
+            symlink(("link" + std::to_string(i - 1)).c_str(), (folder / "link" + std::to_string(i)).c_str()),
+            0);
+    ASSERT_TRUE(writeFileAtomically(folder / "link6", "[]"));
     EXPECT_EQ(readFile(store), "[]");
-
-    // A loop of links is written as the path itself.
+    EXPECT_TRUE(g_file_test((folder / "link6").c_str(), G_FILE_TEST_IS_SYMLINK));
     ASSERT_EQ(symlink("b", (folder / "a").c_str()), 0);
     ASSERT_EQ(symlink("a", (folder / "b").c_str()), 0);
-    EXPECT_EQ(resolveSymbolicLinks(folder / "a"), folder / "a");
-    ASSERT_TRUE(writeFileAtomically(folder / "a", "[]"));
-    EXPECT_EQ(readFile(folder / "a"), "[]");
+    ASSERT_TRUE(writeFileAtomically(folder / "a", "[1]"));
+    EXPECT_EQ(readFile(folder / "a"), "[1]");
+
+    ASSERT_EQ(mkfifo((folder / "pipe").c_str(), 0644), 0);
+    ASSERT_EQ(symlink("pipe", path.c_str()), 0);
+    EXPECT_FALSE(writeFileAtomically(path, "[]"));
+    EXPECT_FALSE(writeFileAtomically(folder / "synced", "[]"));
+    struct stat status { };
+    ASSERT_EQ(lstat((folder / "pipe").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+    // Reading takes regular files only, and never waits for a writer.
+    EXPECT_FALSE(readFile(path));
+    EXPECT_FALSE(readFile(folder / "synced"));
 }
 
 TEST(LinuxResources, SoundsAreFoundOnlyInsideTheSoundsFolderBesideTheExecutablesFolder)
 {
     TemporaryFolder tree;
-    ASSERT_TRUE(createDirectories(tree / "bin"));
     ASSERT_TRUE(createDirectories(tree / "share/brindle/sounds/chime.wav"));
     ASSERT_TRUE(writeFileAtomically(tree / "share/brindle/sounds/bell.wav", "RIFF"));
-    std::string const executable = tree / "bin/brindle";
-
-    EXPECT_EQ(findResource(executable, "bell", "wav"), tree / "share/brindle/sounds/bell.wav");
-    EXPECT_FALSE(findResource(executable, "digital", "wav")); // missing
-    EXPECT_FALSE(findResource(executable, "chime", "wav")); // a folder, not a file
-    EXPECT_FALSE(findResource(executable, "bell", "mp3"));
-    EXPECT_FALSE(findResource(executable, "Bell", "wav"));
-
-    // Names cannot leave the sounds folder.
     ASSERT_TRUE(writeFileAtomically(tree / "share/brindle/secret.wav", "RIFF"));
-    ASSERT_TRUE(writeFileAtomically(tree / "share/brindle/sounds/..wav", "RIFF"));
-    EXPECT_FALSE(findResource(executable, "../secret", "wav"));
-    EXPECT_FALSE(findResource(executable, "..", "wav"));
-    EXPECT_FALSE(findResource(executable, "", "wav"));
-    EXPECT_FALSE(findResource(executable, ".", "wav")); // would be "..wav"
-    EXPECT_FALSE(findResource(executable, "bell", ""));
-    EXPECT_FALSE(findResource(executable, "bell", "wav/../../secret"));
-
-    auto path = executablePath();
-    ASSERT_TRUE(path);
-    EXPECT_TRUE(g_path_is_absolute(path->c_str()));
-    EXPECT_TRUE(g_file_test(path->c_str(), G_FILE_TEST_IS_EXECUTABLE));
+    std::string const executable = tree / "bin/brindle";
+    EXPECT_EQ(findResource(executable, "bell", "wav"), tree / "share/brindle/sounds/bell.wav");
+    for (auto [name, extension] : { std::pair { "chime", "wav" }, { "digital", "wav" }, { "bell", "mp3" },
+             { "../secret", "wav" }, { "..", "wav" }, { "", "wav" }, { "bell", "wav/../../secret" } })
+        EXPECT_FALSE(findResource(executable, name, extension)) << name << "." << extension;
 }
 
 } // namespace

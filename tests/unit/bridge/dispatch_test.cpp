@@ -1,116 +1,114 @@
-#include "bridge/task_id.h"
-#include "bridge_fixture.h"
-
-#include <gtest/gtest.h>
+#include "unit/fixture.h"
 
 namespace brindle::testing {
 namespace {
 
-using Dispatch = BridgeTest;
+using Dispatch = BrindleTest;
+using namespace std::string_literals;
 
-TEST(TaskId, IsTheFirstNonEmptyPieceOfTheKey)
+std::string schedule(std::vector<Alarm> const& alarms, std::string const& taskIds = "")
 {
-    for (auto [key, task] : { std::pair { "a/b/c", "a" }, { "/a/b", "a" }, { "//a//b", "a" }, { "a", "a" },
-             { "a/", "a" }, { "", "" }, { "///", "" } })
-        EXPECT_EQ(taskId(key), task) << key;
+    return R"({"id":1,"method":"schedule","data":{"alarms":)" + encodeAlarmsJson(alarms) + taskIds + "}}";
 }
 
-TEST_F(Dispatch, DropsWhatFailsTheIntakeWithoutAnyReply)
+// Every method answers once, and methods match exactly.
+TEST_F(Dispatch, AnswersEachMethod)
 {
-    launch();
-    post(R"({"id":1,"method":"stop"})", false);
-    post(R"({"id":2,"method":"stop"})", true, "https", "127.0.0.1");
-    post(R"({"id":5.5,"method":"stop"})");
-    EXPECT_TRUE(scripts().empty());
-}
-
-TEST_F(Dispatch, AnswersUnknownMethodsWithAnErrorAndStopsEvenWhenNothingRings)
-{
-    launchRinging("t1/a");
-    for (auto method : { "Stop", "permission ", "PERMISSION" })
-        post(R"({"id":9,"method":")" + std::string(method) + "\"}");
-    platform.deliverCompletions();
-    for (auto const& reply : replies()) {
-        EXPECT_EQ(reply.id, 9);
-        EXPECT_EQ(reply.value, ReplyValue(true));
-        EXPECT_EQ(reply.error, "Unknown desktop request");
-    }
-    ASSERT_EQ(replies().size(), 3u);
-    EXPECT_TRUE(controller.active()) << "a method spelt with another case stops nothing";
-
-    post(R"({"id":1,"method":"stop"})");
-    EXPECT_FALSE(controller.active());
-    EXPECT_EQ(platform.playingSound(), nullptr);
-    post(R"({"id":2,"method":"stop","data":null})");
-    auto all = replies();
-    ASSERT_EQ(all.size(), 5u);
-    for (std::int64_t id : { 1, 2 }) {
-        EXPECT_EQ(all[2 + id].id, id);
-        EXPECT_EQ(all[2 + id].value, ReplyValue(true));
-        EXPECT_EQ(all[2 + id].error, std::nullopt);
-    }
-}
-
-TEST_F(Dispatch, PreviewPlaysTheNamedSoundOnceOrElseTheBell)
-{
-    launch();
-    post(R"({"id":1,"method":"preview","data":{"sound":"chime"}})");
-    post(R"({"id":2,"method":"preview"})");
-    post(R"({"id":3,"method":"preview","data":{"sound":7}})");
-    post(R"({"id":4,"method":"preview","data":{"sound":null}})");
-    ASSERT_EQ(platform.sounds.size(), 4u);
-    EXPECT_EQ(platform.sounds[0]->path, "/resources/chime.wav");
-    for (std::size_t i = 1; i < 4; ++i)
-        EXPECT_EQ(platform.sounds[i]->path, "/resources/bell.wav") << i;
-    for (auto const& sound : platform.sounds)
-        EXPECT_FALSE(sound->looping);
-    for (auto const& reply : replies())
-        EXPECT_TRUE(reply.value == ReplyValue(true) && !reply.error);
-    EXPECT_EQ(replies().size(), 4u);
-}
-
-TEST_F(Dispatch, PermissionAndEnableReplyOnlyWhenThePlatformAnswers)
-{
-    launch();
-    std::int64_t id = 0;
-    for (auto [status, value] : { std::pair { NotificationStatus::authorized, "granted" },
-             { NotificationStatus::denied, "denied" }, { NotificationStatus::notDetermined, "prompt" },
-             { NotificationStatus::provisional, "prompt" } }) {
+    launch({ alarm("t1", now() + second, "alarm", "digital") });
+    for (auto status : { NotificationStatus::authorized, NotificationStatus::denied,
+             NotificationStatus::notDetermined, NotificationStatus::provisional }) {
         platform.notificationStatus = status;
-        ++id;
-        post(R"({"id":)" + std::to_string(id) + R"(,"method":"permission"})");
-        EXPECT_EQ(scripts().size(), static_cast<std::size_t>(id - 1))
-            << "no reply before the platform answers";
-        platform.deliverCompletions();
-        auto all = replies();
-        ASSERT_EQ(all.size(), static_cast<std::size_t>(id));
-        EXPECT_EQ(all.back().id, id);
-        EXPECT_EQ(all.back().value, ReplyValue(std::string(value)));
-        EXPECT_EQ(all.back().error, std::nullopt);
+        post(R"({"id":1,"method":"permission"})");
     }
-
-    // Two requests in flight get two replies with their own ids.
-    post(R"({"id":11,"method":"permission"})");
-    post(R"({"id":12,"method":"permission"})");
-    platform.deliverCompletions();
-    auto all = replies();
-    ASSERT_EQ(all.size(), 6u);
-    EXPECT_EQ(all[4].id, 11);
-    EXPECT_EQ(all[5].id, 12);
-
-    // "enable" asks for authorisation each time and answers granted or denied.
-    int asked = platform.authorizationRequests;
     for (bool granted : { true, false }) {
         platform.authorizationGranted = granted;
-        post(R"({"id":13,"method":"enable"})");
-        platform.deliverCompletions();
+        post(R"({"id":2,"method":"enable"})");
     }
-    EXPECT_EQ(platform.authorizationRequests, asked + 2);
-    all = replies();
-    ASSERT_EQ(all.size(), 8u);
-    EXPECT_EQ(all[6].value, ReplyValue(std::string("granted")));
-    EXPECT_EQ(all[7].value, ReplyValue(std::string("denied")));
-    EXPECT_EQ(all[7].error, std::nullopt);
+    post(R"({"id":3,"method":"Stop"})");
+    post(R"({"id":4,"method":"preview","data":{"sound":"chime"}})");
+    EXPECT_FALSE(platform.playingSound()->looping) << "a preview plays once";
+    post(R"({"id":5,"method":"stop"})");
+    EXPECT_EQ(playing(), "");
+    post(R"({"id":6,"method":"preview","data":{"sound":7}})");
+    EXPECT_EQ(playing(), "/resources/bell.wav");
+    EXPECT_EQ(replies(),
+        (std::vector<PageReply> { { 1, "granted"s, {} }, { 1, "denied"s, {} }, { 1, "prompt"s, {} },
+            { 1, "prompt"s, {} }, { 2, "granted"s, {} }, { 2, "denied"s, {} },
+            { 3, true, "Unknown desktop request" }, { 4, true, {} }, { 5, true, {} }, { 6, true, {} } }));
+
+    // A ringing alarm is not interrupted by a preview, and "stop" ends it.
+    platform.advance(second);
+    post(R"({"id":8,"method":"preview","data":{"sound":"chime"}})");
+    EXPECT_EQ(playing(), "/resources/digital.wav");
+    post(R"({"id":9,"method":"stop"})");
+    EXPECT_EQ(ringing(), "");
+    EXPECT_EQ(playing(), "");
+}
+
+// The page's schedule replaces Brindle's, in the page's order, and is saved. Brindle's own
+// snoozes stay when their base key's task is listed and they are not yet due.
+TEST_F(Dispatch, ScheduleKeepsOnlyPendingSnoozesOfListedTasks)
+{
+    double const t = now();
+    launch({ alarm("t3/x/snooze", t + 2, "alarm", "bell", "t3/x"), alarm("t1/plain", t + minute),
+        alarm("t2/snooze", t + minute, "alarm", "bell", "t2"),
+        alarm("t1/due/snooze", t, "alarm", "bell", "t1/due"),
+        alarm("other/snooze", t + minute, "alarm", "bell", "/t1/y"),
+        alarm("cafe\u0301/snooze", t + minute, "alarm", "bell", "cafe\u0301") });
+    post(schedule(
+        { alarm("t1/a", t + minute), alarm("t3/b", t + hour) }, R"(,"taskIds":["t1","t3","caf\u00e9"])"));
+    EXPECT_EQ(replies(), (std::vector<PageReply> { { 1, true, {} } }));
+    EXPECT_EQ(keys(),
+        (std::vector<std::string> { "t1/a", "t3/b", "t3/x/snooze", "other/snooze", "cafe\u0301/snooze" }));
+    EXPECT_EQ(stored(), controller->alarms());
+
+    for (std::string taskIds : { "", R"(,"taskIds":"t3")", R"(,"taskIds":["t3",2])" }) {
+        launch({ alarm("t3/snooze", t + minute, "alarm", "bell", "t3") });
+        post(schedule({}, taskIds));
+        EXPECT_TRUE(controller->alarms().empty()) << taskIds;
+    }
+}
+
+TEST_F(Dispatch, ScheduleStopsTheRingingAlarmOnlyWhenItsTaskIsGone)
+{
+    launch({ alarm("/t1/a", now()) });
+    platform.advance(second);
+    auto const fired = controller->fired().size();
+    post(schedule({}, R"(,"taskIds":["t1"])"));
+    EXPECT_EQ(ringing(), "/t1/a");
+    post(schedule({}));
+    EXPECT_EQ(ringing(), "");
+    EXPECT_EQ(controller->fired().size(), fired);
+}
+
+TEST_F(Dispatch, AnInvalidScheduleIsRefusedAndChangesNothing)
+{
+    launch({ alarm("t1/a", now() + minute) });
+    auto const before = platform.files[storePath];
+    for (std::string data : { "null", "{}", R"({"alarms":{}})", R"({"alarms":[1]})",
+             R"({"alarms":[{"key":"t1/b","at":"1","title":"T","sound":"bell","mode":"alarm"}]})" })
+        post(R"({"id":2,"method":"schedule","data":)" + data + "}");
+    EXPECT_EQ(replies(), std::vector<PageReply>(5, PageReply { 2, true, "Invalid alarm schedule" }));
+    EXPECT_EQ(keys(), std::vector<std::string> { "t1/a" });
+    EXPECT_EQ(platform.files[storePath], before);
+}
+
+// The reply is JSON inside a script the page runs: no text may end the string, the statement
+// or the line early (a raw line break of any kind fails parseReply), and text that is not UTF-8
+// is not sent at all.
+TEST_F(Dispatch, CarriesIdsValuesAndErrorsUnchangedInsideTheReplyScript)
+{
+    controller->reply(1);
+    launch();
+    controller->reply(7);
+    EXPECT_EQ(platform.webViews[0]->evaluatedScripts.at(0),
+        R"((() => {const r={"id":7,"value":true,"error":null};window.__brindleReply?.(r.id, r.value, r.error);})())");
+    std::string const text = "quote \" backslash \\ newline \n return \r nul " + std::string(1, '\0')
+        + " ls \xE2\x80\xA8 ps \xE2\x80\xA9 </script> caf\xC3\xA9 \xF0\x9F\x98\x80 ');})()//";
+    controller->reply(INT64_MIN, text, text);
+    controller->reply(1, std::string("ok"), std::string("bad \xC3("));
+    controller->reply(2, std::string("\xED\xA0\x80"));
+    ASSERT_EQ(replies(), (std::vector<PageReply> { { 7, true, std::nullopt }, { INT64_MIN, text, text } }));
 }
 
 } // namespace

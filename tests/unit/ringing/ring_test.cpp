@@ -1,137 +1,90 @@
-#include "ringing_fixture.h"
+#include "unit/fixture.h"
 
 namespace brindle::testing {
-
 namespace {
 
-class AlarmRing : public RingingTest { };
+using Ring = BrindleTest;
 
-TEST_F(AlarmRing, ShowsThePanelAndLoopsTheSoundOfTheLastOfTwoAlarmsInOnePass)
+// Of two alarms due in one pass the last rings; the replaced panel's buttons act on whatever
+// rings when pressed. A snooze rings five minutes after the press, and snoozing it moves it.
+TEST_F(Ring, TheLastDueAlarmRingsAndSnoozeMovesItFiveMinutesFromThePress)
 {
-    double now = platform.nowMs();
-    launchWith({ alarm("first", now, "First", "chime"), alarm("second", now, "Second", "digital") });
-    int activationsAtLaunch = platform.activations;
-    platform.advance(1000);
-
-    ASSERT_EQ(platform.panels.size(), 2u);
-    auto panel = openPanel();
-    ASSERT_TRUE(panel);
-    EXPECT_EQ(panel->content.windowTitle, "Brindle alarm");
-    EXPECT_EQ(panel->content.label, "Second");
-    EXPECT_EQ(panel->content.labelPointSize, 23.0);
-    EXPECT_EQ(panel->content.stopTitle, "Stop alarm");
-    EXPECT_EQ(panel->content.snoozeTitle, "Snooze 5 minutes");
-    EXPECT_GT(platform.activations, activationsAtLaunch);
-
+    double const t = now();
+    launch({ alarm("first", t, "alarm", "chime"), alarm("second", t, "alarm", "foghorn") });
+    platform.advance(second);
+    EXPECT_EQ(ringing(), "second");
+    ASSERT_TRUE(panel());
+    EXPECT_EQ(panel()->content.label, "Title of second");
+    EXPECT_EQ(platform.activations, 3);
     ASSERT_EQ(platform.sounds.size(), 2u);
     EXPECT_TRUE(platform.sounds[0]->stopped);
-    EXPECT_FALSE(platform.sounds[0]->playing);
-    EXPECT_EQ(platform.playingSound(), platform.sounds[1]);
-    EXPECT_EQ(platform.sounds[1]->path, resource("digital"));
-    EXPECT_TRUE(platform.sounds[1]->looping);
+    EXPECT_EQ(playing(), "/resources/bell.wav");
+    EXPECT_TRUE(platform.playingSound()->looping);
 
-    ASSERT_TRUE(controller.active());
-    EXPECT_EQ(controller.active()->key, "second");
+    auto stale = platform.panels.front();
+    platform.advance(42 * second);
+    stale->content.onSnooze();
+    Alarm snooze { "second/snooze", t + 43 * second + 5 * minute, "Title of second", "foghorn", "alarm",
+        "second" };
+    EXPECT_EQ(controller->alarms().back(), snooze);
+    EXPECT_EQ(stored(), controller->alarms());
+    EXPECT_EQ(ringing(), "");
 
-    // The replaced panel may still be pressed (its window can linger on a slow desktop); it acts
-    // on whatever rings now, never on the alarm it was made for.
-    auto stalePanel = platform.panels.front();
-    stalePanel->content.onSnooze();
-    std::vector<std::string> keys;
-    for (auto const& scheduled : controller.alarms())
-        keys.push_back(scheduled.key);
-    EXPECT_EQ(keys, (std::vector<std::string> { "first", "second", "second/snooze" }));
-    EXPECT_FALSE(controller.active());
-    EXPECT_TRUE(platform.openPanels().empty());
+    platform.advance(5 * minute);
+    EXPECT_EQ(ringing(), "second/snooze");
+    panel()->content.onSnooze();
+    snooze.at = now() + 5 * minute;
+    EXPECT_EQ(controller->alarms(),
+        (std::vector<Alarm> {
+            alarm("first", t, "alarm", "chime"), alarm("second", t, "alarm", "foghorn"), snooze }));
 
-    // With nothing ringing any more, its buttons only stop.
-    int writes = platform.writeCount;
-    stalePanel->content.onSnooze();
-    stalePanel->content.onStop();
-    EXPECT_EQ(platform.writeCount, writes);
-    EXPECT_EQ(controller.alarms().size(), 3u);
-}
-
-TEST_F(AlarmRing, StopSilencesAndClosesAndALaterAlarmRingsAfresh)
-{
-    double now = platform.nowMs();
-    ringAtLaunch({ alarm("first", now, "First", "chime"), alarm("later", now + 60'000, "Later", "digital") });
-    int writes = platform.writeCount;
-
-    openPanel()->content.onStop();
-
-    EXPECT_FALSE(controller.active());
-    EXPECT_FALSE(controller.hasPlayer());
-    EXPECT_FALSE(controller.hasAlarmPanel());
-    EXPECT_TRUE(platform.openPanels().empty());
-    EXPECT_FALSE(platform.playingSound());
-    EXPECT_TRUE(platform.sounds.back()->stopped);
-    // Stopping changes nothing that is stored.
-    EXPECT_EQ(platform.writeCount, writes);
-    EXPECT_EQ(controller.alarms().size(), 2u);
-
-    // Stopping twice does no harm.
-    controller.stopAlarm();
-    EXPECT_FALSE(controller.active());
-
-    platform.advance(60'000);
-    auto panel = openPanel();
-    ASSERT_TRUE(panel);
-    EXPECT_EQ(panel->content.label, "Later");
-    EXPECT_EQ(platform.playingSound()->path, resource("digital"));
-    ASSERT_TRUE(controller.active());
-    EXPECT_EQ(controller.active()->key, "later");
-}
-
-class AlarmSafetyTimer : public RingingTest { };
-
-TEST_F(AlarmSafetyTimer, StopsAnUnansweredAlarmAfterTenMinutes)
-{
-    double now = platform.nowMs();
-    ringAtLaunch({ alarm("t1", now, "Unanswered") });
-    int writes = platform.writeCount;
-
-    platform.advance(599'000);
-    EXPECT_TRUE(controller.active());
-    EXPECT_TRUE(openPanel());
-
-    platform.advance(1'000);
-    EXPECT_FALSE(controller.active());
-    EXPECT_FALSE(controller.hasPlayer());
-    EXPECT_TRUE(platform.openPanels().empty());
-    EXPECT_FALSE(platform.playingSound());
-    // It stops; it does not snooze.
-    ASSERT_EQ(controller.alarms().size(), 1u);
-    EXPECT_EQ(controller.alarms().front().key, "t1");
+    // With nothing ringing, a stale panel's buttons only stop.
+    int const writes = platform.writeCount;
+    stale->content.onSnooze();
     EXPECT_EQ(platform.writeCount, writes);
 }
 
-// Each ring arms ten minutes of its own, whether the ring before was replaced or stopped.
-TEST_F(AlarmSafetyTimer, CountsFromTheLatestRing)
+// Stopping silences, closes and stores nothing; an unanswered alarm stops after ten minutes.
+TEST_F(Ring, StopEndsTheRingAndTheSafetyTimerStopsAnUnansweredAlarm)
 {
-    double const start = platform.nowMs();
-    auto advanceTo = [&](double ms) { platform.advance(start + ms - platform.nowMs()); };
-    ringAtLaunch({ alarm("early", start, "Early"), alarm("late", start + 300'000, "Late"),
-        alarm("stopped", start + 1'000'000, "Stopped"), alarm("fresh", start + 1'200'000, "Fresh") });
-    advanceTo(301'000);
-    ASSERT_EQ(controller.active()->key, "late");
-    advanceTo(611'000);
-    EXPECT_TRUE(controller.active()) << "the first ring's ten minutes are over, not the second's";
-    advanceTo(911'000);
-    EXPECT_FALSE(controller.active());
+    double const t = now();
+    launch({ alarm("t1", t), alarm("t2", t + 2 * minute) });
+    platform.advance(second);
+    int const writes = platform.writeCount;
+    panel()->content.onStop();
+    EXPECT_EQ(ringing(), "");
     EXPECT_TRUE(platform.openPanels().empty());
+    EXPECT_TRUE(platform.sounds[0]->stopped);
+    controller->snoozeAlarm();
+    EXPECT_EQ(keys(), (std::vector<std::string> { "t1", "t2" }));
+    EXPECT_EQ(platform.writeCount, writes);
 
-    advanceTo(1'001'000);
-    ASSERT_EQ(controller.active()->key, "stopped");
-    openPanel()->content.onStop();
-    advanceTo(1'201'000);
-    ASSERT_EQ(controller.active()->key, "fresh");
-    advanceTo(1'700'000);
-    EXPECT_TRUE(controller.active()) << "the stopped ring's timer did not survive the stop";
-    advanceTo(1'802'000);
-    EXPECT_FALSE(controller.active());
+    platform.advance(2 * minute - second + 599 * second);
+    EXPECT_EQ(ringing(), "t2");
+    platform.advance(second);
+    EXPECT_TRUE(ringing().empty() && platform.openPanels().empty() && playing().empty());
+    EXPECT_EQ(keys(), (std::vector<std::string> { "t1", "t2" })) << "it stops; it does not snooze";
+}
+
+TEST_F(Ring, PlaysShippedSoundsByExactNameAndTheBellForAnyOther)
+{
+    for (auto [name, file] : { std::pair { "bell", "bell" }, { "chime", "chime" }, { "digital", "digital" },
+             { "Bell", "bell" }, { "", "bell" }, { "digital ", "bell" } }) {
+        controller->play(name, false);
+        EXPECT_EQ(playing(), "/resources/" + std::string(file) + ".wav") << name;
+    }
+    EXPECT_EQ(platform.sounds.size(), 6u);
+    // Without the resource there is nothing to switch to, so the sound goes on.
+    platform.resources.erase("bell");
+    controller->play("gong", true);
+    EXPECT_EQ(playing(), "/resources/bell.wav");
+    // A file that cannot be decoded leaves no player; the alarm still rings.
+    platform.undecodable.insert("/resources/chime.wav");
+    launch({ alarm("t1", now(), "alarm", "chime") });
+    platform.advance(second);
+    EXPECT_EQ(ringing(), "t1");
+    EXPECT_FALSE(controller->hasPlayer());
 }
 
 } // namespace
-
 } // namespace brindle::testing

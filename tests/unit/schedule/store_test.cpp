@@ -1,120 +1,68 @@
-#include "schedule_fixture.h"
+#include "unit/fixture.h"
 
 namespace brindle::testing {
 namespace {
 
-using StoreTest = ScheduleTest;
+using Store = BrindleTest;
 
-TEST_F(StoreTest, LoadsTheStoredListAsItStandsAndCreatesTheFolder)
-{
-    std::vector<Alarm> stored { alarm("t1", now() - 86400000.0), alarm("t1", now() + 1.5, "alarm"),
-        alarm("t1", now() + 1.5, "alarm"), alarm("t2", now() + 60000, "Alarm") };
-    load(stored);
-    EXPECT_EQ(controller->alarms(), stored);
-    EXPECT_TRUE(platform.directories.contains(storeFolder));
-    EXPECT_EQ(controller->storeURL(), std::optional<std::string>(storePath));
-}
-
-TEST_F(StoreTest, AnythingButAWholeListOfAlarmsGivesAnEmptySchedule)
+TEST_F(Store, AnythingButAWholeListOfAlarmsLoadsAsAnEmptySchedule)
 {
     std::string const good = R"({"key":"a","at":1,"title":"t","sound":"s","mode":"m"})";
-    std::vector<std::optional<std::string>> const contents {
-        std::nullopt, // missing
-        "",
-        "{}",
-        R"({"alarms":[)" + good + "]}",
-        "[" + good + R"(,{"key":"b","at":1,"title":"t","sound":"s"}])",
-        "[" + good + ",\"at\"]",
-        "[" + good + "] trailing",
-    };
-    for (auto const& content : contents) {
-        SCOPED_TRACE(content.value_or("<missing>"));
-        platform.files.erase(storePath);
-        if (content)
-            platform.files[storePath] = *content;
+    for (std::string content : { std::string(""), std::string("{}"), R"({"alarms":[)" + good + "]}",
+             "[" + good + R"(,{"key":"b","at":1,"title":"t","sound":"s"}])", "[" + good + "] trailing" }) {
+        platform.files[storePath] = content;
         controller.emplace(platform, "localhost");
         controller->loadAlarms();
-        EXPECT_TRUE(controller->alarms().empty());
-        // The bad file stays until the next save replaces it.
-        EXPECT_EQ(platform.files.contains(storePath), content.has_value());
+        EXPECT_TRUE(controller->alarms().empty()) << content;
+        EXPECT_EQ(platform.files[storePath], content) << "the bad file stays until the next save";
     }
-
     platform.files[storePath] = "[" + good + "]";
-    platform.failingReads.insert(storePath);
-    controller.emplace(platform, "localhost");
     controller->loadAlarms();
-    EXPECT_TRUE(controller->alarms().empty());
+    EXPECT_EQ(keys(), std::vector<std::string> { "a" });
 }
 
-TEST_F(StoreTest, SaveWritesTheListWithoutWhatWasReadButNotKept)
+// A write that fails leaves the old file whole, and the next save tries again.
+TEST_F(Store, SavesTheListWholeOrLeavesTheOldFile)
 {
-    platform.files[storePath]
-        = R"([{"key":"t1","at":1765000000000.5,"title":"x","sound":"bell","mode":"alarm","baseKey":null,"note":[1]}])";
-    controller->loadAlarms();
-    controller->save();
-    EXPECT_EQ(platform.files[storePath],
-        R"([{"key":"t1","at":1765000000000.5,"title":"x","sound":"bell","mode":"alarm"}])");
-
-    // An empty list is an empty array, in a folder made for it.
-    platform.files.clear();
-    platform.directories.clear();
-    controller.emplace(platform, "localhost");
-    controller->save();
-    EXPECT_EQ(platform.files[storePath], "[]");
-    EXPECT_TRUE(platform.directories.contains(storeFolder));
-}
-
-TEST_F(StoreTest, AFailedWriteLeavesThePreviousFileWholeAndTheNextSaveTriesAgain)
-{
-    std::vector<Alarm> const before { alarm("t1", now() + 60000) };
-    load(before);
-    controller->save();
-    auto const previous = platform.files[storePath];
-
-    // A later delivery saves the pruned list; the write fails.
-    platform.setNow(now() + 60000);
+    launch({ alarm("t1", now() + minute) });
     platform.failingWrites.insert(storePath);
-    controller->tick();
-    ASSERT_EQ(platform.notifications.size(), 1u);
-    EXPECT_EQ(platform.files[storePath], previous);
-    EXPECT_EQ(controller->alarms(), before);
-
+    post(R"({"id":1,"method":"schedule","data":{"alarms":[]}})");
+    EXPECT_TRUE(controller->alarms().empty());
+    EXPECT_EQ(stored(), std::vector<Alarm> { alarm("t1", now() + minute) });
     platform.failingWrites.clear();
     controller->save();
-    EXPECT_EQ(storedAlarms(), std::optional(before));
-    EXPECT_FALSE(controller->hasActivity());
-
-    // Every save brings the activity up to date, even when the write fails.
-    platform.failAllWrites = true;
-    int const writes = platform.writeCount;
-    controller.emplace(platform, "localhost");
-    load({ alarm("t2", now() + 60000) });
-    EXPECT_FALSE(controller->hasActivity());
-    controller->save();
-    EXPECT_TRUE(controller->hasActivity());
-    EXPECT_EQ(platform.writeCount, writes);
+    EXPECT_EQ(platform.files[storePath], "[]");
 }
 
-TEST_F(StoreTest, AFolderThatCannotBeMadeOrIsUnknownOnlyLosesTheWrite)
+TEST_F(Store, WithoutADataFolderNothingIsReadOrWritten)
 {
-    // A plain file where the folder should be.
-    platform.files[storeFolder] = "not a folder";
-    controller->save();
-    controller->loadAlarms();
-    EXPECT_FALSE(platform.files.contains(storePath));
-    EXPECT_TRUE(controller->alarms().empty());
-
-    // Without a data folder nothing is read or written.
-    platform.files.clear();
-    platform.directories.clear();
-    platform.writeCount = 0;
     platform.dataDirectory.reset();
-    EXPECT_FALSE(controller->storeURL());
-    controller->loadAlarms();
+    launch({ alarm("t1", now()) });
+    platform.files.clear();
     controller->save();
-    EXPECT_EQ(platform.writeCount, 0);
-    EXPECT_TRUE(platform.files.empty());
-    EXPECT_TRUE(platform.directories.empty());
+    platform.advance(second);
+    EXPECT_TRUE(controller->alarms().empty());
+    EXPECT_FALSE(platform.files.contains(storePath));
+}
+
+// Composed and decomposed spellings are one delivery; a key added again keeps its place.
+TEST(FiredSet, MatchesCanonicallyAndKeepsDeliveryOrder)
+{
+    FiredSet fired;
+    for (auto key : { "caf\u00e9", "cafe\u0301", "c", "a", "b", "a" })
+        fired.insert(key);
+    EXPECT_TRUE(fired.contains("cafe\u0301") && fired.size() == 4u) << fired.size();
+    EXPECT_EQ(fired.mostRecent(3), (std::vector<std::string> { "c", "a", "b" }));
+}
+
+// Only an array of texts is read; rewriting keeps every other member, nested however deep.
+TEST(FiredDefaults, ReadsOnlyAnArrayOfTextsAndRewritesOnlyThatMember)
+{
+    for (std::string_view text : { "[]", "{}", R"({"fired":"a"})", R"({"fired":["a",1]})" })
+        EXPECT_FALSE(readFiredDefaults(text)) << text;
+    std::string deep = R"({"fired":3,"deep":)" + std::string(100000, '[') + std::string(100000, ']') + "}";
+    EXPECT_EQ(readFiredDefaults(writeFiredDefaults(deep, { "k1.0" })),
+        std::optional(std::vector<std::string> { "k1.0" }));
 }
 
 } // namespace

@@ -1,147 +1,160 @@
 #include "schedule/fired_key.h"
 #include "schedule/pass.h"
-#include "schedule_fixture.h"
+#include "unit/fixture.h"
+
+#include <cmath>
+#include <map>
+#include <random>
+#include <set>
 
 namespace brindle::testing {
 namespace {
 
-constexpr double now0 = 1765000000000.0;
+using Tick = BrindleTest;
 
-Alarm record(std::string key, double at, std::string mode = "reminder")
+// One pass delivers what is less than fifteen minutes late, once, twins both; only the alarm mode
+// rings. What is later than that leaves the schedule unheard, and a pass that only drops records
+// writes nothing. The fired list outlives a restart; a wake runs a pass at once.
+TEST_F(Tick, DeliversEachRecordInItsWindowOnceAndDropsLateOnesUnheard)
 {
-    std::string title = "Title of " + key;
-    return Alarm { std::move(key), at, std::move(title), "chime", std::move(mode), std::nullopt };
-}
-
-TEST(PassPlan, DeliversExactlyTheRecordsLessThanFifteenMinutesLateAndPrunesTheRest)
-{
-    std::vector<Alarm> alarms { record("ahead", now0 + 1), record("now", now0), record("late", now0 - 899999),
-        record("expired", now0 - 900000), record("ancient", 0), record("fraction", now0 - 0.5),
-        record("ahead2", now0 + 0.5) };
-    auto plan = planPass(now0, alarms, {});
-    EXPECT_EQ(plan.lateLimit, now0 - 900000);
-    EXPECT_EQ(plan.due, (std::vector<std::size_t> { 1, 2, 5 }));
-    EXPECT_EQ(plan.dueKeys,
-        (std::vector<std::string> {
-            "now1765000000000.0", "late1764999100001.0", "fraction1764999999999.5" }));
-    EXPECT_EQ(plan.pruneCount, 2u);
-    EXPECT_TRUE(plan.saves());
-}
-
-TEST(PassPlan, SkipsKnownDeliveriesButNotTheSameKeyAtAnotherTimeNorTwinsInOnePass)
-{
-    FiredSet fired;
-    fired.insert(firedKey(record("t1", now0 - 60000)));
-    std::vector<Alarm> alarms { record("t1", now0 - 60000), record("t1", now0), record("t2", now0),
-        record("t2", now0) };
-    auto plan = planPass(now0, alarms, fired);
-    EXPECT_EQ(plan.due, (std::vector<std::size_t> { 1, 2, 3 }));
-    EXPECT_EQ(plan.dueKeys[1], plan.dueKeys[2]);
-
-    for (auto const& key : plan.dueKeys)
-        fired.insert(key);
-    plan = planPass(now0 + 1000, alarms, fired);
-    EXPECT_FALSE(plan.delivers());
-    EXPECT_FALSE(plan.saves());
-    EXPECT_EQ(plan.pruneCount, 0u);
-}
-
-using TickTest = ScheduleTest;
-
-TEST_F(TickTest, AnAlarmExactlyDueRingsIsRememberedAndStaysInTheSchedule)
-{
-    load({ record("t1/a", now(), "alarm") });
-    controller->tick();
-
-    ASSERT_TRUE(controller->active());
-    EXPECT_EQ(controller->active()->key, "t1/a");
-    ASSERT_EQ(platform.openPanels().size(), 1u);
-    EXPECT_EQ(platform.openPanels()[0]->content.label, "Title of t1/a");
-    ASSERT_TRUE(platform.playingSound());
-    EXPECT_EQ(platform.playingSound()->path, "/resources/chime.wav");
-    EXPECT_TRUE(platform.notifications.empty());
-    EXPECT_TRUE(controller->fired().contains("t1/a1765000000000.0"));
-    EXPECT_EQ(storedFired(), std::vector<std::string> { "t1/a1765000000000.0" });
-    EXPECT_EQ(controller->alarms().size(), 1u);
-    EXPECT_EQ(storedAlarms(), std::optional(controller->alarms()));
-
-    // The next pass finds it delivered: nothing happens and nothing is written.
-    int const writes = platform.writeCount;
-    platform.setNow(now() + 1000);
-    controller->tick();
-    EXPECT_EQ(platform.panels.size(), 1u);
-    EXPECT_EQ(platform.writeCount, writes);
-}
-
-TEST_F(TickTest, EveryOtherModeIsAReminderNotification)
-{
-    load({ record("t1", now(), "Alarm"), record("t2", now(), ""), record("t3", now(), "alarm "),
-        record("t4", now() - 1000, "notify") });
-    controller->tick();
-    EXPECT_FALSE(controller->active());
-    EXPECT_TRUE(platform.panels.empty());
-    ASSERT_EQ(platform.notifications.size(), 4u);
-    for (std::size_t i = 0; i < 4; ++i) {
-        auto const& notification = platform.notifications[i];
-        std::string const key = "t" + std::to_string(i + 1);
-        EXPECT_EQ(notification.identifier, key);
-        EXPECT_EQ(notification.title, "Brindle reminder");
-        EXPECT_EQ(notification.body, "Title of " + key);
-    }
-}
-
-TEST_F(TickTest, TwoIdenticalRecordsAreDeliveredOnceEachButTheKeyAtANewTimeAgain)
-{
-    load({ record("t1", now()), record("t1", now()) });
-    controller->tick();
-    EXPECT_EQ(platform.notifications.size(), 2u);
-    EXPECT_EQ(controller->fired().size(), 1u);
-    EXPECT_EQ(storedFired().size(), 1u);
-
-    platform.setNow(now() + 1000);
-    controller->tick();
-    restart();
-    controller->tick();
-    EXPECT_EQ(platform.notifications.size(), 2u);
-
-    // The same key moved to a new time is delivered again.
-    load({ record("t1", now() - 1000), record("t1", now() + 60000) });
-    platform.setNow(now() + 60000);
-    controller->tick();
-    EXPECT_EQ(platform.notifications.size(), 3u);
-    EXPECT_EQ(controller->fired().size(), 2u);
-}
-
-TEST_F(TickTest, ARecordAtItsLateLimitIsDroppedSilentlyWithoutASave)
-{
-    load({ record("expired", now() - 900000, "alarm"), record("ahead", now() + 1) });
-    int const writes = platform.writeCount;
-    controller->tick();
-    EXPECT_TRUE(platform.panels.empty());
-    EXPECT_TRUE(platform.notifications.empty());
-    EXPECT_EQ(controller->alarms(), std::vector<Alarm> { record("ahead", now() + 1) });
-    EXPECT_EQ(platform.writeCount, writes);
-    EXPECT_EQ(controller->fired().size(), 0u);
-}
-
-TEST_F(TickTest, ADeliverySavesTheListAfterPruningAndSettlesTheActivity)
-{
-    load({ record("expired", now() - 900000), record("t1", now() - 899999), record("t2", now() + 60000) });
-    controller->save();
-    ASSERT_TRUE(controller->hasActivity());
-
-    controller->tick();
-    EXPECT_EQ(platform.notifications.size(), 1u);
-    EXPECT_EQ(storedAlarms(),
-        std::optional(std::vector<Alarm> { record("t1", now() - 899999), record("t2", now() + 60000) }));
+    double const t = now();
+    launch({ alarm("ahead", t + 1, "reminder"), alarm("now", t, "Alarm"), alarm("late", t - 899999, ""),
+        alarm("expired", t - 900000, "alarm"), alarm("fraction", t - 0.5, "alarm "),
+        alarm("twin", t, "reminder"), alarm("twin", t, "reminder"), alarm("ring", t, "alarm", "chime") });
     EXPECT_TRUE(controller->hasActivity());
-
-    // Delivering the last record ahead gives the activity up.
-    platform.setNow(now() + 60000);
     controller->tick();
-    EXPECT_EQ(platform.notifications.size(), 2u);
-    EXPECT_FALSE(controller->hasActivity());
-    EXPECT_EQ(platform.liveActivities(), 0);
+    EXPECT_EQ(notified(), (std::vector<std::string> { "now", "late", "fraction", "twin", "twin" }));
+    EXPECT_EQ(platform.notifications[0].title, "Brindle reminder");
+    EXPECT_EQ(platform.notifications[0].body, "Title of now");
+    EXPECT_EQ(ringing(), "ring");
+    EXPECT_EQ(
+        keys(), (std::vector<std::string> { "ahead", "now", "late", "fraction", "twin", "twin", "ring" }));
+    EXPECT_EQ(stored(), controller->alarms());
+    EXPECT_EQ(storedFired(),
+        (std::vector<std::string> { "now1765000000000.0", "late1764999100001.0", "fraction1764999999999.5",
+            "twin1765000000000.0", "ring1765000000000.0" }));
+
+    restart();
+    platform.setNow(t + second);
+    controller->tick();
+    EXPECT_EQ(notified(), (std::vector<std::string> { "now", "late", "fraction", "twin", "twin", "ahead" }));
+    EXPECT_FALSE(controller->hasActivity()) << "nothing lies ahead any more";
+
+    // Everything falls out of its window: dropped in memory, the store left as it was.
+    int const writes = platform.writeCount;
+    platform.setNow(t + 20 * minute);
+    controller->tick();
+    EXPECT_TRUE(controller->alarms().empty());
+    EXPECT_EQ(platform.writeCount, writes);
+    EXPECT_EQ(platform.panels.size(), 1u);
+
+    // The same key at a new time is a new delivery.
+    load({ alarm("twin", now() + minute, "reminder") });
+    platform.setNow(now() + minute);
+    platform.wakeAction();
+    EXPECT_EQ(platform.notifications.size(), 7u);
+}
+
+// The stored list keeps the most recent deliveries, oldest first, in delivery order across
+// restarts; a list that could not be written only costs a second delivery after a restart.
+TEST_F(Tick, TheStoredFiredListKeepsTheMostRecentDeliveries)
+{
+    std::vector<std::string> old;
+    for (int i = 0; i < 1100; ++i)
+        old.push_back("old" + std::to_string(i) + ".0");
+    platform.files[defaultsPath] = writeFiredDefaults(R"({"window":{"x":10}})", old);
+    double const t = now();
+    launch({ alarm("a", t, "reminder"), alarm("b", t + second, "reminder"),
+        alarm("c", t + 2 * second, "reminder") });
+    platform.advance(second);
+    restart();
+    platform.advance(second);
+    platform.advance(second);
+    std::vector<std::string> expected(old.begin() + 79, old.end());
+    for (auto [key, at] : { std::pair { "a", t }, { "b", t + second }, { "c", t + 2 * second } })
+        expected.push_back(firedKey(alarm(key, at)));
+    EXPECT_EQ(storedFired(), expected);
+    EXPECT_TRUE(platform.files[defaultsPath].starts_with(R"({"window":{"x":10},"fired":)"));
+
+    platform.failingWrites.insert(defaultsPath);
+    load({ alarm("d", now(), "reminder") });
+    platform.advance(second);
+    restart();
+    platform.advance(second);
+    EXPECT_EQ(notified(), (std::vector<std::string> { "a", "b", "c", "d", "d" }));
+}
+
+// For every schedule the page sends, across ticks, sleeps, restarts and stops: each record seen
+// in its window (less than fifteen minutes late) is delivered exactly once, and nothing else is.
+// Each record's title is its fired key, so every notification and panel says which it is.
+TEST_F(Tick, EveryRecordSeenInItsWindowIsDeliveredOnceAndNothingElseIs)
+{
+    std::mt19937_64 random { 0xB41D1E };
+    auto pick = [&](int count) { return std::uniform_int_distribution<int>(0, count - 1)(random); };
+    std::set<std::string> window, seen;
+    std::map<std::string, int> deliveries;
+    std::size_t notifications = 0, panels = 0;
+    int outOfWindow = 0, restarts = 0, sleeps = 0;
+    auto heard = [&](std::string const& key) {
+        ++deliveries[key];
+        outOfWindow += !window.contains(key);
+    };
+    auto pass = [&](std::function<void()> const& run) {
+        window.clear();
+        for (auto const& scheduled : controller->alarms()) {
+            if (now() - lateLimitMs < scheduled.at && scheduled.at <= now())
+                window.insert(firedKey(scheduled));
+        }
+        seen.insert(window.begin(), window.end());
+        run();
+        for (; notifications < platform.notifications.size(); ++notifications)
+            heard(platform.notifications[notifications].body);
+        for (; panels < platform.panels.size(); ++panels)
+            heard(platform.panels[panels]->content.label);
+    };
+    launch();
+    int id = 0;
+    for (int step = 0; step < 4000; ++step) {
+        int const choice = pick(100);
+        if (choice < 12) {
+            std::vector<Alarm> alarms;
+            std::set<std::string> twins;
+            for (int i = pick(24); i > 0; --i) {
+                double at
+                    = std::floor((now() + pick(3'600'000) - 1'200'000) / 15000) * 15000 + (pick(4) ? 0 : 0.5);
+                Alarm next { "t" + std::to_string(pick(12)) + (pick(2) ? "/a" : ""), at, "", "bell",
+                    pick(2) ? "alarm" : "reminder", std::nullopt };
+                next.title = firedKey(next);
+                if (twins.insert(next.title).second)
+                    alarms.push_back(next);
+            }
+            post(R"({"id":)" + std::to_string(++id) + R"(,"method":"schedule","data":{"alarms":)"
+                + encodeAlarmsJson(alarms) + "}}");
+        } else if (choice < 15) {
+            ++restarts;
+            restart();
+        } else if (choice < 25) {
+            // Asleep: on waking the overdue tick or the wake handler may come first.
+            ++sleeps;
+            platform.setNow(now() + 1000 + pick(1'800'000));
+            if (pick(2))
+                pass([&] { controller->tick(); });
+            pass(platform.wakeAction);
+        } else if (choice < 30 && panel()) {
+            panel()->content.onStop();
+        } else {
+            for (int beats = pick(3) ? 1 + pick(5) : 5 + pick(115); beats > 0; --beats) {
+                platform.setNow(now() + 1000);
+                pass([&] { controller->tick(); });
+            }
+        }
+    }
+    EXPECT_EQ(outOfWindow, 0);
+    for (auto const& key : seen)
+        EXPECT_EQ(deliveries[key], 1) << key;
+    EXPECT_EQ(deliveries.size(), seen.size());
+    EXPECT_GT(seen.size(), storedFiredLimit) << "more deliveries than the stored list holds";
+    EXPECT_TRUE(restarts > 50 && sleeps > 200) << restarts << " restarts, " << sleeps << " sleeps";
 }
 
 } // namespace

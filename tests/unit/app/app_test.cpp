@@ -1,0 +1,136 @@
+#include "unit/fixture.h"
+
+namespace brindle::testing {
+namespace {
+
+using App = BrindleTest;
+
+// Launch shows the planner and delivers nothing itself: what fell due while Brindle was not
+// running waits for the first beat of the tick, a second later. Reopening shows the same window.
+TEST_F(App, ShowsThePlannerAndTicksFromASecondLater)
+{
+    launch({ alarm("missed", now() - 5 * minute, "reminder"), alarm("next", now() + 1500, "reminder") });
+    ASSERT_EQ(platform.windows.size(), 1u);
+    EXPECT_EQ(platform.windows[0]->shows, 1);
+    EXPECT_EQ(platform.webViews.at(0)->loads, std::vector<std::string> { "https://localhost/planner" });
+    platform.advance(999);
+    EXPECT_TRUE(platform.notifications.empty());
+    platform.advance(1);
+    EXPECT_EQ(notified(), std::vector<std::string> { "missed" });
+    platform.advance(second);
+    EXPECT_EQ(notified(), (std::vector<std::string> { "missed", "next" }));
+    EXPECT_TRUE(controller->applicationShouldHandleReopen());
+    EXPECT_EQ(platform.windows.size(), 1u);
+    EXPECT_EQ(platform.windows[0]->shows, 2);
+}
+
+// A page whose web process keeps dying is reloaded at once, then at most every ten seconds
+// by the wall clock, which may be set back; alarms ring meanwhile.
+TEST_F(App, ALostWebProcessIsReloadedButNotInATightLoop)
+{
+    launch({ alarm("t1", now() + 3 * second) });
+    auto& view = *platform.webViews.front();
+    auto gone = [&] { view.config.onWebProcessTerminated(); };
+    gone();
+    EXPECT_EQ(view.reloads, 1);
+    platform.advance(2 * second);
+    gone();
+    platform.advance(3 * second);
+    gone();
+    EXPECT_EQ(ringing(), "t1");
+    platform.advance(5 * second - 1);
+    EXPECT_EQ(view.reloads, 1);
+    platform.advance(1);
+    EXPECT_EQ(view.reloads, 2);
+    platform.advance(hour);
+    EXPECT_EQ(view.reloads, 2);
+    gone();
+    EXPECT_EQ(view.reloads, 3);
+    platform.setNow(now() - hour);
+    gone();
+    platform.advance(10 * second);
+    EXPECT_EQ(view.reloads, 4);
+    EXPECT_EQ(view.loads.size(), 1u) << "a reload is not a new load";
+}
+
+// Brindle asks before quitting only while an alarm that rings lies strictly ahead; only the
+// second button quits, and no answer changes anything.
+TEST_F(App, AsksOnlyWhileAnAlarmLiesAhead)
+{
+    launch({ alarm("r1", now() + hour, "reminder"), alarm("capital", now() + hour, "Alarm"),
+        alarm("past", now() - minute), alarm("ringing", now() + 500) });
+    platform.advance(second);
+    EXPECT_TRUE(controller->applicationShouldTerminate());
+    EXPECT_TRUE(platform.alerts.empty());
+
+    controller->snoozeAlarm();
+    for (int answer : { alertFirstButtonReturn, alertSecondButtonReturn + 1, alertSecondButtonReturn }) {
+        platform.answerAlert = [answer](AlertQuestion const&) { return answer; };
+        EXPECT_EQ(controller->applicationShouldTerminate(), answer == alertSecondButtonReturn) << answer;
+    }
+    ASSERT_EQ(platform.alerts.size(), 3u);
+}
+
+// Passes go on while the question is up, but the safety stop waits for it to close.
+TEST_F(App, DeliveriesGoOnWhileTheQuestionIsUpButTheSafetyStopWaits)
+{
+    launch({ alarm("ringing", now() + 500), alarm("later", now() + hour),
+        alarm("soon", now() + 599 * second, "reminder") });
+    platform.advance(598 * second);
+    bool ringingThroughout = false;
+    platform.answerAlert = [&](AlertQuestion const&) {
+        platform.advance(10 * second);
+        ringingThroughout = ringing() == "ringing" && !playing().empty();
+        return alertFirstButtonReturn;
+    };
+    EXPECT_FALSE(controller->applicationShouldTerminate());
+    EXPECT_TRUE(ringingThroughout);
+    EXPECT_EQ(notified(), std::vector<std::string> { "soon" });
+    EXPECT_EQ(ringing(), "");
+    EXPECT_TRUE(platform.openPanels().empty());
+}
+
+NavigationUrl address(
+    std::string text, std::optional<std::string> scheme, std::optional<std::string> host, std::string path)
+{
+    return { std::move(text), std::move(scheme), std::move(host), std::move(path) };
+}
+NavigationUrl https(std::string host, std::string path)
+{
+    return address("https://" + host + path, "https", host, path);
+}
+
+// Only secure pages of the planner's host stay in the window; other secure addresses and the
+// two download extensions go to the browser; nothing else goes anywhere. Comparisons are exact.
+TEST_F(App, DecidesEveryAddressByItsSchemeHostAndExtension)
+{
+    launch();
+    auto const allow = NavigationPolicy::allow, cancel = NavigationPolicy::cancel;
+    struct Case {
+        std::optional<NavigationUrl> url;
+        NavigationPolicy policy;
+        bool opensInBrowser;
+    };
+    for (auto const& check :
+        std::vector<Case> { { std::nullopt, cancel, false }, { https("localhost", "/planner"), allow, false },
+            { https("localhost", "/files/Brindle.dmg"), cancel, true },
+            { https("localhost", "/files/brindle.apk"), cancel, true },
+            { https("localhost", "/a.dmg/"), cancel, true },
+            { https("localhost", "/files/Brindle.DMG"), allow, false },
+            { https("localhost", "/v1.dmg/notes"), allow, false },
+            { https("example.org", "/elsewhere"), cancel, true },
+            { https("LOCALHOST", "/planner"), cancel, true },
+            { address("https:/planner", "https", std::nullopt, "/planner"), cancel, true },
+            { address("http://localhost/planner", "http", "localhost", "/planner"), cancel, false },
+            { address("file:///etc/hostname", "file", std::nullopt, "/etc/hostname"), cancel, false } }) {
+        std::string const text = check.url ? check.url->text : "no address";
+        platform.openedURLs.clear();
+        EXPECT_EQ(platform.webViews[0]->config.decidePolicy(check.url), check.policy) << text;
+        EXPECT_EQ(
+            platform.openedURLs, check.opensInBrowser ? std::vector { text } : std::vector<std::string> {})
+            << text;
+    }
+}
+
+} // namespace
+} // namespace brindle::testing
