@@ -3,6 +3,7 @@
 #include "platform/linux/files.h"
 #include "platform/linux/gobject_ptr.h"
 #include "platform/linux/linux_platform.h"
+#include "platform/linux/session.h"
 
 #include <csignal>
 #include <glib-unix.h>
@@ -91,6 +92,7 @@ void LinuxPlatform::quitNow()
 
 int runApplication(int argc, char** argv, DelegateFactory makeDelegate)
 {
+    chooseWindowingSystem();
     GObjectPtr<GtkApplication> application(gtk_application_new(applicationId, G_APPLICATION_DEFAULT_FLAGS));
     g_set_application_name("Brindle");
 
