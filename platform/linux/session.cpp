@@ -40,7 +40,8 @@ bool compositorOffersLayerShell()
 // Platform-specific: GTK 3's keep-above does nothing on Wayland. A compositor with the layer
 // protocol (sway and other wlroots compositors, KWin) takes the panel on its overlay layer.
 // One without it but with Xwayland (Mutter: GNOME on Wayland) honours keep-above for X11
-// windows, so Brindle's windows go through Xwayland there. On X11 keep-above works as it is.
+// windows, so Brindle's windows go through Xwayland there (and stay on Wayland if Xwayland
+// cannot start). On X11 keep-above works as it is.
 void chooseWindowingSystem()
 {
     // Whoever set GDK_BACKEND chose for Brindle.
@@ -51,7 +52,7 @@ void chooseWindowingSystem()
         return;
     char const* x11 = g_getenv("DISPLAY");
     if (x11 && *x11)
-        gdk_set_allowed_backends("x11");
+        gdk_set_allowed_backends("x11,wayland");
 }
 
 bool panelOnOverlayLayer()

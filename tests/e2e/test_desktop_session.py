@@ -94,9 +94,8 @@ class DesktopSessionTest(unittest.TestCase):
             self.assertEqual([int(args[0]) for _, args in server.mock.GetMethodCalls("CloseNotification")], [tea_id])
             self.assertEqual(visible_windows(brindle.process.pid), [], "the window never showed")
 
-            # The user opens Brindle: the running one shows its window.
             subprocess.run([brindle.binary], env=brindle.environment(), timeout=60, check=True)
-            harness.wait_for(lambda: visible_windows(brindle.process.pid), what="the window")
+            harness.wait_for(lambda: visible_windows(brindle.process.pid), what="the window, once the user opens Brindle")
 
 
 if __name__ == "__main__":
