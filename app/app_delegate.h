@@ -24,6 +24,7 @@ public:
 
     // Application shell (app/).
     void applicationDidFinishLaunching() override;
+    void applicationDidFinishLaunchingInBackground() override;
     void showWindow() override;
     bool applicationShouldHandleReopen() override;
     bool applicationShouldTerminate() override;
@@ -60,11 +61,14 @@ public:
     std::optional<Alarm> const& active() const { return active_; }
     bool hasPlayer() const { return player_ != nullptr; }
     bool hasAlarmPanel() const { return alarmPanel_ != nullptr; }
+    bool hasAlarmNotification() const { return alarmNotification_ != nullptr; }
     bool hasActivity() const { return activity_ != nullptr; }
     std::string const& appHost() const { return appHost_; }
 
 private:
+    void launch(bool showWindow);
     void storeFired();
+    void startPlayer(std::string const& path, bool looping);
     void replaceSchedule(std::int64_t id, RequestData const& data);
     void preview(std::int64_t id, RequestData const& data);
 
@@ -80,6 +84,10 @@ private:
     std::unique_ptr<Timer> timer_;
     std::unique_ptr<AlarmPanel> alarmPanel_;
     std::unique_ptr<Timer> safetyTimer_;
+    // Linux only: the ring's notification, and the timer that reopens the audio output while a
+    // ringing alarm's sound has lost it.
+    std::unique_ptr<PostedNotification> alarmNotification_;
+    std::unique_ptr<Timer> soundRetryTimer_;
     std::unique_ptr<ActivityToken> activity_;
     std::string const appHost_;
 

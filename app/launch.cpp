@@ -16,11 +16,22 @@ constexpr double tickIntervalSeconds = 1.0;
 // the keep-awake activity is settled from that schedule once the tick timer runs.
 void AppDelegate::applicationDidFinishLaunching()
 {
+    launch(true);
+}
+
+// Started with the session: alarms ring from login on, and the window waits for the user.
+void AppDelegate::applicationDidFinishLaunchingInBackground()
+{
+    launch(false);
+}
+
+void AppDelegate::launch(bool showWindow)
+{
     loadAlarms();
     loadFired();
 
     // Asked at every launch; the answer only matters when the page asks (permission, enable).
-    platform_.requestNotificationAuthorization([](bool) { });
+    platform_.requestNotificationAuthorization([](bool) {});
 
     platform_.installMainMenu(mainMenu());
 
@@ -28,15 +39,18 @@ void AppDelegate::applicationDidFinishLaunching()
     config.pageScript = pageScript(appHost_);
     config.handlerName = std::string(messageHandlerName);
     config.onScriptMessage = [this](ScriptMessage const& message) { didReceiveScriptMessage(message); };
-    config.decidePolicy = [this](std::optional<NavigationUrl> const& url) { return decidePolicyForNavigation(url); };
+    config.decidePolicy
+        = [this](std::optional<NavigationUrl> const& url) { return decidePolicyForNavigation(url); };
     config.onWebProcessTerminated = [this] { webProcessTerminated(); };
     webView_ = platform_.createWebView(std::move(config));
 
     window_ = platform_.createMainWindow({ "Brindle", mainWindowWidth, mainWindowHeight }, *webView_);
     webView_->load(pageAddress(), pageTimeoutSeconds);
 
-    window_->makeKeyAndOrderFront();
-    platform_.activateApplication();
+    if (showWindow) {
+        window_->makeKeyAndOrderFront();
+        platform_.activateApplication();
+    }
 
     timer_ = platform_.scheduleTimer(tickIntervalSeconds, true, TimerModes::common, [this] { tick(); });
     updateActivity();

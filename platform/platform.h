@@ -36,6 +36,10 @@ public:
     virtual ~SoundPlayer() = default;
     virtual void play(bool looping) = 0;
     virtual void stop() = 0;
+    // Called from the main loop, at most once, when the sound cannot reach the audio output: none
+    // could be opened, or the one playing went away (the sound server stopped or restarted). The
+    // player is silent from then on; the handler must not destroy it from inside the call.
+    virtual void onOutputFailure(std::function<void()> handler) = 0;
 };
 
 class WebView {
@@ -125,6 +129,26 @@ struct PanelContent {
     std::function<void()> onSnooze;
 };
 
+// The notification that stands for a ringing alarm, for whoever cannot see the panel (a locked
+// screen, a full-screen window, another workspace): it stays on screen until answered, and its
+// two actions do what the panel's buttons do. Clicking the notification itself brings the main
+// window back, as a reminder does.
+struct AlarmNotification {
+    std::string title;
+    std::string body;
+    std::string stopTitle;
+    std::string snoozeTitle;
+    std::function<void()> onStop;
+    std::function<void()> onSnooze;
+};
+
+// A notification on screen; destroying the handle or calling withdraw() takes it away.
+class PostedNotification {
+public:
+    virtual ~PostedNotification() = default;
+    virtual void withdraw() = 0;
+};
+
 struct AlertQuestion {
     std::string messageText;
     std::string informativeText;
@@ -181,6 +205,9 @@ class ApplicationDelegate {
 public:
     virtual ~ApplicationDelegate() = default;
     virtual void applicationDidFinishLaunching() = 0;
+    // Started with the desktop session as a background service: the same launch, but no window
+    // shows until Brindle is launched again (reopen).
+    virtual void applicationDidFinishLaunchingInBackground() = 0;
     // Brindle was launched again, or its icon activated, while it runs.
     virtual bool applicationShouldHandleReopen() = 0;
     // true quits now, false cancels the quit.
@@ -221,6 +248,8 @@ public:
     virtual void postNotification(Notification const& notification) = 0;
     virtual void requestNotificationAuthorization(std::function<void(bool granted)> completion) = 0;
     virtual void getNotificationStatus(std::function<void(NotificationStatus)> completion) = 0;
+    virtual std::unique_ptr<PostedNotification> postAlarmNotification(AlarmNotification const& notification)
+        = 0;
 
     virtual std::unique_ptr<ActivityToken> beginActivity(std::uint64_t options, std::string const& reason)
         = 0;

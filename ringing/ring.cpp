@@ -36,6 +36,18 @@ void AppDelegate::ring(Alarm const& alarm)
     platform_.activateApplication();
     alarmPanel_ = std::move(panel);
 
+    // One notification per ring: the one before is withdrawn before this one is posted, so the
+    // desktop never shows two. Its actions, like the panel's buttons, act on whatever rings.
+    alarmNotification_.reset();
+    alarmNotification_ = platform_.postAlarmNotification(AlarmNotification {
+        "Brindle alarm",
+        alarm.title,
+        "Stop alarm",
+        "Snooze 5 minutes",
+        [this] { stopAlarm(); },
+        [this] { snoozeAlarm(); },
+    });
+
     if (safetyTimer_)
         safetyTimer_->invalidate();
     // Default mode only, so that an alarm is not stopped behind the user's back while the quit

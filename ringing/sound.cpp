@@ -23,12 +23,36 @@ void AppDelegate::play(std::string const& sound, bool looping)
     if (!path)
         return;
 
+    startPlayer(*path, looping);
+}
+
+namespace {
+
+// Often enough that an alarm is heard again within a few seconds of the sound server coming
+// back, seldom enough that trying costs nothing while it stays away.
+constexpr double outputRetrySeconds = 1.5;
+
+} // namespace
+
+// A looping sound that loses the audio output (the sound server restarts, or none runs yet)
+// opens it again with a fresh player until it plays or the ringing ends. A preview that fails
+// stays silent.
+void AppDelegate::startPlayer(std::string const& path, bool looping)
+{
+    soundRetryTimer_.reset();
     if (player_)
         player_->stop();
     // A file that cannot be decoded leaves no player: the alarm still rings, silently.
-    player_ = platform_.createSoundPlayer(*path);
-    if (player_)
-        player_->play(looping);
+    player_ = platform_.createSoundPlayer(path);
+    if (!player_)
+        return;
+    if (looping) {
+        player_->onOutputFailure([this, path] {
+            soundRetryTimer_ = platform_.scheduleTimer(
+                outputRetrySeconds, false, TimerModes::common, [this, path] { startPlayer(path, true); });
+        });
+    }
+    player_->play(looping);
 }
 
 } // namespace brindle

@@ -18,12 +18,14 @@ void AppDelegate::stopAlarm()
     if (player_)
         player_->stop();
     player_.reset();
+    soundRetryTimer_.reset();
 
     active_.reset();
 
     if (alarmPanel_)
         alarmPanel_->close();
     alarmPanel_.reset();
+    alarmNotification_.reset();
 
     // The invalidated timer stays until the next ring replaces it; this may be running inside
     // that very timer's callback.

@@ -22,15 +22,26 @@ private:
 
 class FakeSoundPlayer final : public SoundPlayer {
 public:
-    explicit FakeSoundPlayer(std::shared_ptr<FakeSound> sound)
+    FakeSoundPlayer(std::shared_ptr<FakeSound> sound, bool const& audioOutput)
         : sound_(std::move(sound))
+        , audioOutput_(audioOutput)
     {
     }
-    ~FakeSoundPlayer() override { sound_->playing = false; }
+    ~FakeSoundPlayer() override
+    {
+        sound_->playing = false;
+        sound_->onOutputFailure = nullptr;
+    }
     void play(bool looping) override
     {
         sound_->looping = looping;
         sound_->playing = true;
+        if (!audioOutput_)
+            sound_->loseOutput();
+    }
+    void onOutputFailure(std::function<void()> handler) override
+    {
+        sound_->onOutputFailure = std::move(handler);
     }
     void stop() override
     {
@@ -40,6 +51,20 @@ public:
 
 private:
     std::shared_ptr<FakeSound> sound_;
+    bool const& audioOutput_;
+};
+
+class FakePostedNotification final : public PostedNotification {
+public:
+    explicit FakePostedNotification(std::shared_ptr<FakeAlarmNotification> notification)
+        : notification_(std::move(notification))
+    {
+    }
+    ~FakePostedNotification() override { withdraw(); }
+    void withdraw() override { notification_->shown = false; }
+
+private:
+    std::shared_ptr<FakeAlarmNotification> notification_;
 };
 
 class FakeToken final : public ActivityToken {
@@ -161,6 +186,22 @@ std::shared_ptr<FakeSound> FakePlatform::playingSound() const
     return nullptr;
 }
 
+std::vector<std::shared_ptr<FakeAlarmNotification>> FakePlatform::shownAlarmNotifications() const
+{
+    std::vector<std::shared_ptr<FakeAlarmNotification>> shown;
+    std::copy_if(alarmNotifications.begin(), alarmNotifications.end(), std::back_inserter(shown),
+        [](auto const& n) { return n->shown; });
+    return shown;
+}
+
+std::unique_ptr<PostedNotification> FakePlatform::postAlarmNotification(AlarmNotification const& notification)
+{
+    auto posted = std::make_shared<FakeAlarmNotification>();
+    posted->content = notification;
+    alarmNotifications.push_back(posted);
+    return std::make_unique<FakePostedNotification>(posted);
+}
+
 std::vector<std::shared_ptr<FakePanel>> FakePlatform::openPanels() const
 {
     std::vector<std::shared_ptr<FakePanel>> open;
@@ -250,7 +291,7 @@ std::unique_ptr<SoundPlayer> FakePlatform::createSoundPlayer(std::string const& 
     auto sound = std::make_shared<FakeSound>();
     sound->path = path;
     sounds.push_back(sound);
-    return std::make_unique<FakeSoundPlayer>(sound);
+    return std::make_unique<FakeSoundPlayer>(sound, audioOutput);
 }
 
 std::unique_ptr<WebView> FakePlatform::createWebView(WebViewConfig config)

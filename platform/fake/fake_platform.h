@@ -32,6 +32,19 @@ struct FakeSound {
     bool looping = false;
     bool playing = false;
     bool stopped = false;
+    std::function<void()> onOutputFailure;
+    // The audio output goes away under the sound, as when the sound server stops.
+    void loseOutput()
+    {
+        playing = false;
+        if (onOutputFailure)
+            onOutputFailure();
+    }
+};
+
+struct FakeAlarmNotification {
+    AlarmNotification content;
+    bool shown = true;
 };
 
 struct FakePanel {
@@ -76,6 +89,8 @@ public:
 
     // Notifications and their permission.
     std::vector<Notification> notifications;
+    std::vector<std::shared_ptr<FakeAlarmNotification>> alarmNotifications;
+    std::vector<std::shared_ptr<FakeAlarmNotification>> shownAlarmNotifications() const;
     NotificationStatus notificationStatus = NotificationStatus::authorized;
     bool authorizationGranted = true;
     int authorizationRequests = 0;
@@ -94,6 +109,8 @@ public:
     // cannot be loaded.
     std::set<std::string> resources { "bell", "chime", "digital" };
     std::set<std::string> undecodable;
+    // Whether an audio output can be opened; a player started without one fails at once.
+    bool audioOutput = true;
     std::vector<std::shared_ptr<FakeSound>> sounds;
     std::shared_ptr<FakeSound> playingSound() const;
 
@@ -128,6 +145,7 @@ public:
     }
     void requestNotificationAuthorization(std::function<void(bool granted)> completion) override;
     void getNotificationStatus(std::function<void(NotificationStatus)> completion) override;
+    std::unique_ptr<PostedNotification> postAlarmNotification(AlarmNotification const& notification) override;
     std::unique_ptr<ActivityToken> beginActivity(std::uint64_t options, std::string const& reason) override;
     std::optional<std::string> resourcePath(std::string const& name, std::string const& extension) override;
     std::unique_ptr<SoundPlayer> createSoundPlayer(std::string const& path) override;

@@ -1,7 +1,10 @@
 #include "platform/linux/alarm_panel.h"
 
+#include "platform/linux/session.h"
+
 #include <cmath>
 #include <functional>
+#include <gtk-layer-shell.h>
 #include <gtk/gtk.h>
 #include <string>
 
@@ -57,6 +60,15 @@ public:
         gtk_window_set_position(window, GTK_WIN_POS_CENTER);
         if (app)
             gtk_window_set_application(window, app);
+        if (panelOnOverlayLayer()) {
+            // Above every ordinary window for as long as it is up, whatever is clicked; with no
+            // edge anchored the compositor centres it on the output the user works on. The
+            // keyboard reaches it when the user clicks into it, not before.
+            gtk_layer_init_for_window(window);
+            gtk_layer_set_layer(window, GTK_LAYER_SHELL_LAYER_OVERLAY);
+            gtk_layer_set_namespace(window, "brindle-alarm");
+            gtk_layer_set_keyboard_mode(window, GTK_LAYER_SHELL_KEYBOARD_MODE_ON_DEMAND);
+        }
 
         // Window managers may still offer a close shortcut; the alarm ends only by its buttons.
         g_signal_connect(window_, "delete-event", G_CALLBACK(gtk_true), nullptr);

@@ -3,6 +3,7 @@
 #include "platform/linux/files.h"
 #include "platform/linux/gobject_ptr.h"
 #include "platform/linux/linux_platform.h"
+#include "platform/linux/session.h"
 
 #include <csignal>
 #include <glib-unix.h>
@@ -14,12 +15,16 @@ namespace {
 
 constexpr char const* applicationId = "app.brindle.Brindle";
 
+// GLib's own option for starting an application as a D-Bus service, which autostart entries
+// use: the application registers and runs, and waits to be activated.
+constexpr char const* serviceOption = "--gapplication-service";
+
 struct Session {
     ApplicationDelegate* delegate = nullptr;
     bool launched = false;
 };
 
-void onStartup(GApplication* application, gpointer)
+void onStartup(GApplication* application, gpointer data)
 {
     // Brindle lives on with no window open: alarms ring from the main loop alone.
     g_application_hold(application);
@@ -32,6 +37,15 @@ void onStartup(GApplication* application, gpointer)
         gtk_icon_theme_append_search_path(gtk_icon_theme_get_default(), icons);
     }
     gtk_window_set_default_icon_name(applicationId);
+
+    // Started with the session: the launch runs now, without the window, and the first launch
+    // by the user is a reopen that shows it. The hold above keeps the service from ending on
+    // GApplication's inactivity time-out.
+    if (g_application_get_flags(application) & G_APPLICATION_IS_SERVICE) {
+        auto& session = *static_cast<Session*>(data);
+        session.launched = true;
+        session.delegate->applicationDidFinishLaunchingInBackground();
+    }
 }
 
 // The first activation is the launch; every later one is Brindle being launched again, which
@@ -78,6 +92,7 @@ void LinuxPlatform::quitNow()
 
 int runApplication(int argc, char** argv, DelegateFactory makeDelegate)
 {
+    chooseWindowingSystem();
     GObjectPtr<GtkApplication> application(gtk_application_new(applicationId, G_APPLICATION_DEFAULT_FLAGS));
     g_set_application_name("Brindle");
 
@@ -86,12 +101,19 @@ int runApplication(int argc, char** argv, DelegateFactory makeDelegate)
     platform.setDelegate(delegate.get());
 
     Session session { delegate.get() };
-    g_signal_connect(application.get(), "startup", G_CALLBACK(onStartup), nullptr);
+    g_signal_connect(application.get(), "startup", G_CALLBACK(onStartup), &session);
     g_signal_connect(application.get(), "activate", G_CALLBACK(onActivate), &session);
     guint const terminate = g_unix_signal_add(SIGTERM, onTerminationSignal, &platform);
     guint const interrupt = g_unix_signal_add(SIGINT, onTerminationSignal, &platform);
 
-    // Brindle takes no command line; only the program name is passed on.
+    // Brindle takes no command line of its own; only the program name is passed on, and GLib's
+    // service option is honoured wherever it stands.
+    for (int index = 1; index < argc; ++index) {
+        if (g_strcmp0(argv[index], serviceOption) == 0) {
+            g_application_set_flags(G_APPLICATION(application.get()),
+                static_cast<GApplicationFlags>(G_APPLICATION_DEFAULT_FLAGS | G_APPLICATION_IS_SERVICE));
+        }
+    }
     int const status = g_application_run(G_APPLICATION(application.get()), argc > 0 ? 1 : 0, argv);
 
     g_source_remove(terminate);

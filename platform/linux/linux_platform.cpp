@@ -15,6 +15,21 @@ namespace {
 // system; the token exists so that Brindle's bookkeeping of it reads the same everywhere.
 class LinuxActivityToken final : public ActivityToken { };
 
+class PostedAlarmNotification final : public PostedNotification {
+public:
+    PostedAlarmNotification(NotificationClient& client, std::uint64_t alarm)
+        : client_(client)
+        , alarm_(alarm)
+    {
+    }
+    ~PostedAlarmNotification() override { withdraw(); }
+    void withdraw() override { client_.withdrawAlarm(alarm_); }
+
+private:
+    NotificationClient& client_;
+    std::uint64_t const alarm_;
+};
+
 } // namespace
 
 LinuxPlatform::LinuxPlatform(GtkApplication* application)
@@ -103,7 +118,11 @@ void LinuxPlatform::observeWake(std::function<void()> action)
 NotificationClient& LinuxPlatform::notifications()
 {
     if (!notifications_) {
-        notifications_ = std::make_unique<NotificationClient>([this] {
+        notifications_ = std::make_unique<NotificationClient>([this](std::string const& activationToken) {
+            // On Wayland only a token from the server lets the window take the focus from the
+            // application the user was in; GTK hands it to the compositor when it presents.
+            if (!activationToken.empty() && mainWindow_)
+                gtk_window_set_startup_id(mainWindow_, activationToken.c_str());
             if (delegate_)
                 delegate_->showWindow();
         });
@@ -132,6 +151,13 @@ void LinuxPlatform::getNotificationStatus(std::function<void(NotificationStatus)
         if (completion)
             completion(present ? NotificationStatus::authorized : NotificationStatus::denied);
     });
+}
+
+std::unique_ptr<PostedNotification> LinuxPlatform::postAlarmNotification(
+    AlarmNotification const& notification)
+{
+    return std::make_unique<PostedAlarmNotification>(
+        notifications(), notifications().postAlarm(notification));
 }
 
 std::unique_ptr<ActivityToken> LinuxPlatform::beginActivity(std::uint64_t, std::string const&)

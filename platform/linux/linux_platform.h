@@ -47,6 +47,7 @@ public:
     void postNotification(Notification const& notification) override;
     void requestNotificationAuthorization(std::function<void(bool granted)> completion) override;
     void getNotificationStatus(std::function<void(NotificationStatus)> completion) override;
+    std::unique_ptr<PostedNotification> postAlarmNotification(AlarmNotification const& notification) override;
     std::unique_ptr<ActivityToken> beginActivity(std::uint64_t options, std::string const& reason) override;
     std::optional<std::string> resourcePath(std::string const& name, std::string const& extension) override;
     std::unique_ptr<SoundPlayer> createSoundPlayer(std::string const& path) override;

@@ -67,7 +67,7 @@ bool listHolds(GVariant* list, char const* wanted)
 
 } // namespace
 
-NotificationClient::NotificationClient(std::function<void()> onActivated)
+NotificationClient::NotificationClient(std::function<void(std::string const&)> onActivated)
     : onActivated_(std::move(onActivated))
     , alive_(std::make_shared<bool>(true))
 {
@@ -115,6 +115,7 @@ void NotificationClient::withConnection(std::function<void(GDBusConnection*)> wo
                     this, nullptr));
             };
             subscribe("ActionInvoked");
+            subscribe("ActivationToken");
             subscribe("NotificationClosed");
         } else {
             noBus_ = true;
@@ -156,46 +157,133 @@ void NotificationClient::post(Notification const& notification)
     });
 }
 
+void NotificationClient::send(GDBusConnection*, Notification const& notification)
+{
+    std::string identifier = notification.identifier;
+    notify(notification.title, notification.body, entries_[identifier].serverId,
+        { { "default", "Show Brindle" } }, false,
+        [this, identifier](std::optional<std::uint32_t> serverId) { sent(identifier, serverId); });
+}
+
 // The server is asked for its capabilities first: a server that reads markup in the body would
 // swallow a title such as "Pay A & B <today>", so for such a server the body is escaped.
-void NotificationClient::send(GDBusConnection* connection, Notification const& notification)
+void NotificationClient::notify(std::string const& title, std::string const& body, std::uint32_t replaces,
+    std::vector<std::pair<char const*, std::string>> const& actions, bool critical,
+    std::function<void(std::optional<std::uint32_t>)> done)
 {
-    callAsync(connection, alive_, serverName, serverPath, serverInterface, "GetCapabilities", nullptr,
-        G_VARIANT_TYPE("(as)"), [this, notification](GVariant* capabilities) {
+    if (!connection_) {
+        done(std::nullopt);
+        return;
+    }
+    callAsync(connection_.get(), alive_, serverName, serverPath, serverInterface, "GetCapabilities", nullptr,
+        G_VARIANT_TYPE("(as)"),
+        [this, title = validText(title), body = validText(body), replaces, actions, critical,
+            done = std::move(done)](GVariant* capabilities) {
             if (!connection_) {
-                sent(notification.identifier, std::nullopt);
+                done(std::nullopt);
                 return;
             }
-            std::string body = validText(notification.body);
+            std::string shownBody = body;
             if (listHolds(capabilities, "body-markup")) {
                 g_autofree gchar* escaped = g_markup_escape_text(body.c_str(), -1);
-                body = escaped;
+                shownBody = escaped;
             }
-            std::uint32_t replaces = entries_[notification.identifier].serverId;
 
-            GVariantBuilder actions;
-            g_variant_builder_init(&actions, G_VARIANT_TYPE("as"));
-            g_variant_builder_add(&actions, "s", "default");
-            g_variant_builder_add(&actions, "s", "Show Brindle");
+            GVariantBuilder actionList;
+            g_variant_builder_init(&actionList, G_VARIANT_TYPE("as"));
+            for (auto const& [key, label] : actions) {
+                g_variant_builder_add(&actionList, "s", key);
+                g_variant_builder_add(&actionList, "s", label.c_str());
+            }
             GVariantBuilder hints;
             g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
             g_variant_builder_add(&hints, "{sv}", "desktop-entry", g_variant_new_string(applicationId));
-            g_variant_builder_add(&hints, "{sv}", "sound-name", g_variant_new_string("message-new-instant"));
+            if (critical) {
+                // Critical notifications stay on screen until answered, on GNOME and elsewhere;
+                // a resident one also stays when one of its actions is pressed, until Brindle
+                // withdraws it. The alarm makes its own sound.
+                g_variant_builder_add(&hints, "{sv}", "urgency", g_variant_new_byte(2));
+                g_variant_builder_add(&hints, "{sv}", "resident", g_variant_new_boolean(TRUE));
+                g_variant_builder_add(&hints, "{sv}", "category", g_variant_new_string("x-brindle.alarm"));
+            } else {
+                g_variant_builder_add(
+                    &hints, "{sv}", "sound-name", g_variant_new_string("message-new-instant"));
+            }
             GVariant* parameters = g_variant_new("(susssasa{sv}i)", "Brindle", replaces, applicationId,
-                validText(notification.title).c_str(), body.c_str(), &actions, &hints, -1);
+                title.c_str(), shownBody.c_str(), &actionList, &hints, critical ? 0 : -1);
 
-            std::string identifier = notification.identifier;
             callAsync(connection_.get(), alive_, serverName, serverPath, serverInterface, "Notify",
-                parameters, G_VARIANT_TYPE("(u)"), [this, identifier](GVariant* reply) {
+                parameters, G_VARIANT_TYPE("(u)"), [done](GVariant* reply) {
                     std::optional<std::uint32_t> serverId;
                     if (reply) {
                         guint32 id = 0;
                         g_variant_get(reply, "(u)", &id);
                         serverId = id;
                     }
-                    sent(identifier, serverId);
+                    done(serverId);
                 });
         });
+}
+
+std::uint64_t NotificationClient::postAlarm(AlarmNotification const& notification)
+{
+    std::uint64_t const alarm = nextAlarm_++;
+    alarms_[alarm].content = notification;
+    withConnection([this, alarm](GDBusConnection*) {
+        auto entry = alarms_.find(alarm);
+        if (entry == alarms_.end())
+            return;
+        AlarmNotification const& content = entry->second.content;
+        notify(content.title, content.body, 0,
+            { { "default", "Show Brindle" }, { "stop-alarm", content.stopTitle },
+                { "snooze-alarm", content.snoozeTitle } },
+            true, [this, alarm](std::optional<std::uint32_t> serverId) {
+                auto entry = alarms_.find(alarm);
+                if (entry == alarms_.end())
+                    return;
+                // Withdrawn while the server was still answering: it goes as soon as it came.
+                if (entry->second.withdrawn || !serverId || *serverId == 0) {
+                    if (serverId && *serverId != 0)
+                        closeOnServer(*serverId);
+                    alarms_.erase(entry);
+                    return;
+                }
+                entry->second.serverId = *serverId;
+            });
+    });
+    return alarm;
+}
+
+void NotificationClient::withdrawAlarm(std::uint64_t alarm)
+{
+    auto entry = alarms_.find(alarm);
+    if (entry == alarms_.end())
+        return;
+    if (entry->second.serverId == 0) {
+        entry->second.withdrawn = true;
+        return;
+    }
+    closeOnServer(entry->second.serverId);
+    activationTokens_.erase(entry->second.serverId);
+    alarms_.erase(entry);
+}
+
+void NotificationClient::closeOnServer(std::uint32_t serverId)
+{
+    if (!connection_)
+        return;
+    callAsync(connection_.get(), alive_, serverName, serverPath, serverInterface, "CloseNotification",
+        g_variant_new("(u)", serverId), nullptr, [](GVariant*) {});
+}
+
+std::string NotificationClient::takeActivationToken(std::uint32_t serverId)
+{
+    auto found = activationTokens_.find(serverId);
+    if (found == activationTokens_.end())
+        return {};
+    std::string token = std::move(found->second);
+    activationTokens_.erase(found);
+    return token;
 }
 
 void NotificationClient::sent(std::string const& identifier, std::optional<std::uint32_t> serverId)
@@ -216,12 +304,37 @@ void NotificationClient::sent(std::string const& identifier, std::optional<std::
 
 void NotificationClient::onSignal(char const* signal, GVariant* parameters)
 {
-    if (g_strcmp0(signal, "ActionInvoked") == 0 && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(us)"))) {
+    bool const idAndText = g_variant_is_of_type(parameters, G_VARIANT_TYPE("(us)"));
+    if (g_strcmp0(signal, "ActivationToken") == 0 && idAndText) {
+        guint32 id = 0;
+        char const* token = nullptr;
+        g_variant_get(parameters, "(u&s)", &id, &token);
+        activationTokens_[id] = token;
+        return;
+    }
+    if (g_strcmp0(signal, "ActionInvoked") == 0 && idAndText) {
         guint32 id = 0;
         char const* action = nullptr;
         g_variant_get(parameters, "(u&s)", &id, &action);
-        if (identifiers_.contains(id) && onActivated_)
-            onActivated_();
+        std::string token = takeActivationToken(id);
+        auto alarm = std::find_if(
+            alarms_.begin(), alarms_.end(), [id](auto const& entry) { return entry.second.serverId == id; });
+        if (alarm != alarms_.end()) {
+            // The action usually withdraws this very notification, so it runs from a copy.
+            std::function<void()> run;
+            if (g_strcmp0(action, "stop-alarm") == 0)
+                run = alarm->second.content.onStop;
+            else if (g_strcmp0(action, "snooze-alarm") == 0)
+                run = alarm->second.content.onSnooze;
+            if (run) {
+                run();
+                return;
+            }
+        } else if (!identifiers_.contains(id)) {
+            return;
+        }
+        if (onActivated_)
+            onActivated_(token);
         return;
     }
     if (g_strcmp0(signal, "NotificationClosed") == 0
@@ -229,6 +342,10 @@ void NotificationClient::onSignal(char const* signal, GVariant* parameters)
         guint32 id = 0;
         guint32 reason = 0;
         g_variant_get(parameters, "(uu)", &id, &reason);
+        activationTokens_.erase(id);
+        // An alarm's notification dismissed by the user leaves the alarm ringing: the panel is
+        // still there to answer it.
+        std::erase_if(alarms_, [id](auto const& entry) { return entry.second.serverId == id; });
         auto found = identifiers_.find(id);
         if (found == identifiers_.end())
             return;

@@ -18,8 +18,9 @@ namespace brindle::native {
 // bus). Every call is asynchronous; answers arrive on the main loop.
 class NotificationClient {
 public:
-    // Called when the user clicks one of Brindle's notifications.
-    explicit NotificationClient(std::function<void()> onActivated);
+    // Called when the user clicks one of Brindle's notifications, with the activation token the
+    // server handed over for it (empty when it sent none).
+    explicit NotificationClient(std::function<void(std::string const& activationToken)> onActivated);
     ~NotificationClient();
     NotificationClient(NotificationClient const&) = delete;
     NotificationClient& operator=(NotificationClient const&) = delete;
@@ -28,6 +29,11 @@ public:
     void post(Notification const& notification);
     // Whether a notification server runs or can be started on the session bus.
     void probe(std::function<void(bool present)> completion);
+
+    // The ringing alarm's notification, kept on screen until answered; its actions run the
+    // callbacks. Each call makes a new one; the number it answers withdraws it.
+    std::uint64_t postAlarm(AlarmNotification const& notification);
+    void withdrawAlarm(std::uint64_t alarm);
 
 private:
     struct Entry {
@@ -38,12 +44,29 @@ private:
         std::optional<Notification> queued;
     };
 
+    struct AlarmEntry {
+        AlarmNotification content;
+        std::uint32_t serverId = 0;
+        bool withdrawn = false;
+    };
+
     void withConnection(std::function<void(GDBusConnection*)> work);
     void send(GDBusConnection* connection, Notification const& notification);
+    // Asks the server for its capabilities, then sends Notify; the answer is the server's id
+    // (none when the call failed).
+    void notify(std::string const& title, std::string const& body, std::uint32_t replaces,
+        std::vector<std::pair<char const*, std::string>> const& actions, bool critical,
+        std::function<void(std::optional<std::uint32_t>)> done);
+    void closeOnServer(std::uint32_t serverId);
+    std::string takeActivationToken(std::uint32_t serverId);
     void sent(std::string const& identifier, std::optional<std::uint32_t> serverId);
     void onSignal(char const* signal, GVariant* parameters);
 
-    std::function<void()> onActivated_;
+    std::function<void(std::string const&)> onActivated_;
+    std::map<std::uint64_t, AlarmEntry> alarms_;
+    std::uint64_t nextAlarm_ = 1;
+    // Tokens the server sent (ActivationToken) ahead of the ActionInvoked they belong to.
+    std::map<std::uint32_t, std::string> activationTokens_;
     GObjectPtr<GDBusConnection> connection_;
     bool connecting_ = false;
     bool noBus_ = false;

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <fstream>
 #include <gst/gst.h>
+#include <memory>
 #include <mutex>
+#include <utility>
 
 namespace brindle::native {
 
@@ -65,9 +67,23 @@ public:
         looping_ = looping;
         // A player that was stopped starts again from the beginning of its file.
         g_object_set(playbin_, "uri", uri_.c_str(), nullptr);
-        if (gst_element_set_state(playbin_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
+        if (gst_element_set_state(playbin_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
             gst_element_set_state(playbin_, GST_STATE_NULL);
+            // Told from the main loop, never from inside play().
+            g_idle_add_full(
+                G_PRIORITY_DEFAULT,
+                [](gpointer data) -> gboolean {
+                    auto& alive = *static_cast<std::weak_ptr<GstSoundPlayer*>*>(data);
+                    if (auto self = alive.lock())
+                        (*self)->outputFailed();
+                    return G_SOURCE_REMOVE;
+                },
+                new std::weak_ptr<GstSoundPlayer*>(alive_),
+                [](gpointer data) { delete static_cast<std::weak_ptr<GstSoundPlayer*>*>(data); });
+        }
     }
+
+    void onOutputFailure(std::function<void()> handler) override { onOutputFailure_ = std::move(handler); }
 
     void stop() override
     {
@@ -86,10 +102,50 @@ private:
             g_object_set(playbin, "uri", self->uri_.c_str(), nullptr);
     }
 
+    // Platform-specific: with no sound server to reach, autoaudiosink quietly plays into a
+    // fakesink instead of failing. That is no output at all for an alarm, so it counts as a
+    // failure, found once playbin has settled on its sinks.
+    bool playsIntoNothing() const
+    {
+        auto factoryName = [](GstElement* element) {
+            GstElementFactory* factory = element ? gst_element_get_factory(element) : nullptr;
+            return factory ? gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)) : "";
+        };
+        bool nothing = false;
+        GstIterator* elements = gst_bin_iterate_recurse(GST_BIN(playbin_));
+        GValue item = G_VALUE_INIT;
+        while (!nothing && gst_iterator_next(elements, &item) == GST_ITERATOR_OK) {
+            auto* element = GST_ELEMENT(g_value_get_object(&item));
+            if (g_strcmp0(factoryName(element), "fakesink") == 0) {
+                GstObject* parent = gst_object_get_parent(GST_OBJECT(element));
+                nothing = parent && g_strcmp0(factoryName(GST_ELEMENT(parent)), "autoaudiosink") == 0;
+                if (parent)
+                    gst_object_unref(parent);
+            }
+            g_value_reset(&item);
+        }
+        g_value_unset(&item);
+        gst_iterator_free(elements);
+        return nothing;
+    }
+
+    // Called once per failure; the owner may start over with a new player.
+    void outputFailed()
+    {
+        looping_ = false;
+        gst_element_set_state(playbin_, GST_STATE_NULL);
+        if (auto handler = std::exchange(onOutputFailure_, nullptr))
+            handler();
+    }
+
     static gboolean busMessage(GstBus*, GstMessage* message, gpointer data)
     {
         auto* self = static_cast<GstSoundPlayer*>(data);
         switch (GST_MESSAGE_TYPE(message)) {
+        case GST_MESSAGE_ASYNC_DONE:
+            if (GST_MESSAGE_SRC(message) == GST_OBJECT(self->playbin_) && self->playsIntoNothing())
+                self->outputFailed();
+            break;
         case GST_MESSAGE_EOS:
             // A looping sound only ends when the gapless re-queue came too late; starting over
             // with a short gap is better than falling silent while an alarm rings.
@@ -99,9 +155,9 @@ private:
             gst_element_set_state(self->playbin_, GST_STATE_NULL);
             break;
         case GST_MESSAGE_ERROR:
-            // Errors are not reported anywhere; the sound falls silent and the alarm goes on.
-            self->looping_ = false;
-            gst_element_set_state(self->playbin_, GST_STATE_NULL);
+            // Errors are not reported anywhere: the sound falls silent, the alarm goes on, and
+            // whoever asked is told so that it may open the output again.
+            self->outputFailed();
             break;
         default:
             break;
@@ -112,6 +168,8 @@ private:
     GstElement* playbin_;
     std::string const uri_;
     std::atomic<bool> looping_ { false };
+    std::function<void()> onOutputFailure_;
+    std::shared_ptr<GstSoundPlayer*> alive_ = std::make_shared<GstSoundPlayer*>(this);
 };
 
 } // namespace

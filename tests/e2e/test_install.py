@@ -83,6 +83,7 @@ class InstallTest(unittest.TestCase):
         installed = sorted(str(path.relative_to(prefix)) for path in prefix.rglob("*") if path.is_file())
         self.assertEqual(installed, sorted([
             "bin/brindle",
+            f"etc/xdg/autostart/{APPLICATION_ID}.desktop",
             *[f"share/brindle/sounds/{sound}.wav" for sound in SOUNDS],
             f"share/applications/{APPLICATION_ID}.desktop",
             f"share/icons/hicolor/scalable/apps/{APPLICATION_ID}.svg",

@@ -1,0 +1,124 @@
+#!/usr/bin/python3
+"""Brindle under a real GNOME Shell on Wayland (headless, with its Xwayland, its notification
+service and a private logind stand-in): the ringing panel stays above another application's
+window after the user clicks that window, the ring's notification is in the message tray with
+its two actions and each does what the panel's button does, and the sound is heard until then."""
+
+import json
+import os
+import subprocess
+import sys
+import time
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+
+import harness  # noqa: E402
+from test_desktop_session import SoundServer  # noqa: E402
+
+EXTENSION = "unsafe@brindle.test"
+OTHER_APP = ("import gi; gi.require_version('Gtk', '3.0'); from gi.repository import Gtk; "
+             "w = Gtk.Window(title='Other app'); w.set_default_size(1500, 950); w.show_all(); Gtk.main()")
+
+
+class GnomeShell:
+    """gnome-shell --headless --wayland, whose Eval answers once its extension unlocks it."""
+
+    def __init__(self, root):
+        home, self.wayland = root / "home", f"brindle-gnome-{os.getpid()}"
+        for path, text in (
+                (f".local/share/gnome-shell/extensions/{EXTENSION}/metadata.json", json.dumps(
+                    {"uuid": EXTENSION, "name": "Eval", "description": "Eval", "shell-version": ["43"]})),
+                (f".local/share/gnome-shell/extensions/{EXTENSION}/extension.js",
+                 "function init() { return { enable() { global.context.unsafe_mode = true; }, disable() {} }; }"),
+                (".config/glib-2.0/settings/keyfile", f"[org/gnome/shell]\nenabled-extensions=['{EXTENSION}']\nwelcome-dialog-last-shown-version='99'\n")):
+            (home / path).parent.mkdir(parents=True, exist_ok=True)
+            (home / path).write_text(text)
+        env = dict(os.environ, HOME=str(home), GSETTINGS_BACKEND="keyfile")
+        self.system_bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"],
+                                           stdout=subprocess.PIPE, text=True)
+        env["DBUS_SYSTEM_BUS_ADDRESS"] = self.system_bus.stdout.readline().strip()
+        self.logind = subprocess.Popen(["/usr/bin/python3", "-m", "dbusmock", "--template", "logind"],
+                                       env=dict(env, DBUS_SESSION_BUS_ADDRESS=env["DBUS_SYSTEM_BUS_ADDRESS"]),
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(1)
+        self.shell = subprocess.Popen(["gnome-shell", "--headless", "--wayland", "--virtual-monitor", "1600x1000",
+                                       "--wayland-display", self.wayland], env=env,
+                                      stdout=subprocess.DEVNULL, stderr=open(root / "shell.log", "w"))
+        harness.wait_for(lambda: self.shell.poll() is None and self.eval("1") == 1, what="GNOME Shell")
+
+    def eval(self, script):
+        """The value of the script in the shell (which answers it as JSON), or None while it cannot answer."""
+        result = subprocess.run(["gdbus", "call", "--session", "-d", "org.gnome.Shell", "-o", "/org/gnome/Shell",
+                                 "-m", "org.gnome.Shell.Eval", f"(() => {{ {script} }})()"
+                                 if "return" in script else script], capture_output=True, text=True)
+        text = eval(result.stdout.strip()[7:-1]) if result.stdout.startswith("(true, ") else ""  # quoted as Python does
+        return json.loads(text) if text else None
+
+    def stacking(self):
+        """Window titles, bottom to top."""
+        return self.eval("return global.display.sort_windows_by_stacking(global.display.list_all_windows())"
+                         ".map(w => w.get_title());")
+
+    def tray(self):
+        return self.eval("return imports.ui.main.messageTray.getSources().flatMap(s => s.notifications.map("
+                         "n => [n.title, n.bannerBodyText, n.urgency, n.actions.map(a => a.label)]));")
+
+    def press(self, label):
+        self.eval("imports.ui.main.messageTray.getSources().flatMap(s => s.notifications)"
+                  f".flatMap(n => n.actions).find(a => a.label == {json.dumps(label)}).callback(); return 1;")
+
+    def stop(self):
+        for process in (self.shell, self.logind, self.system_bus):
+            process.kill(), process.wait()
+
+
+class GnomeWaylandTest(unittest.TestCase):
+    def test_the_panel_stays_above_a_clicked_window_and_the_tray_answers_the_ring(self):
+        with harness.Brindle(start=False, notifications=False) as brindle:
+            sound = SoundServer(brindle.root)
+            self.addCleanup(sound.stop)
+            sound.start()
+            try:
+                shell = GnomeShell(brindle.root)
+            except AssertionError as error:
+                raise unittest.SkipTest(f"GNOME Shell does not start here: {error}")
+            self.addCleanup(shell.stop)
+            xwayland = shell.eval("return [imports.gi.GLib.getenv('DISPLAY'), imports.gi.GLib.getenv('XAUTHORITY')];")
+            os.environ.update(WAYLAND_DISPLAY=shell.wayland, DISPLAY=xwayland[0], XAUTHORITY=xwayland[1] or "",
+                              XDG_CURRENT_DESKTOP="GNOME", XDG_SESSION_TYPE="wayland")
+            other = subprocess.Popen(["/usr/bin/python3", "-c", OTHER_APP], env=dict(os.environ, GDK_BACKEND="wayland"))
+            self.addCleanup(other.kill)
+
+            now = harness.now_ms()
+            brindle.write_store([
+                {"key": "t1/tea", "at": now + 12000.0, "title": "Tea", "sound": "chime", "mode": "alarm"},
+                {"key": "t2/bus", "at": now + 30000.0, "title": "Bus", "sound": "bell", "mode": "alarm"}])
+            brindle.start()
+            harness.wait_for(lambda: brindle.check_running() or "Brindle alarm" in (shell.stacking() or []),
+                             what="the panel")
+            for title, answer in (("Tea", "Snooze 5 minutes"), ("Bus", "Stop alarm")):
+                harness.wait_for(lambda: [n for n in shell.tray() or [] if n[1] == title], what=f"{title} in the tray")
+                sound.wait_loud()
+                # What a click into the window does: Mutter raises it and gives it the focus.
+                shell.eval("global.display.list_all_windows().find(w => w.get_title() == 'Other app')"
+                           ".activate(global.get_current_time()); return 1;")
+                harness.wait_for(lambda: shell.eval("return global.display.focus_window.get_title();") == "Other app",
+                                 what="the other window to take the focus")
+                time.sleep(0.5)
+                order = shell.stacking()
+                self.assertGreater(order.index("Brindle alarm"), order.index("Other app"), order)
+                self.assertEqual([n for n in shell.tray() if n[0] == "Brindle alarm"],
+                                 [["Brindle alarm", title, 3, ["Stop alarm", "Snooze 5 minutes"]]])
+                shell.press(answer)
+                sound.wait_loud(False)
+                harness.wait_for(lambda: "Brindle alarm" not in shell.stacking() + [n[0] for n in shell.tray()],
+                                 what="the panel and the notification to go")
+            keys = [a["key"] for a in brindle.stored_alarms()]
+            self.assertIn("t1/tea/snooze", keys)
+            self.assertNotIn("t2/bus/snooze", keys)
+
+
+if __name__ == "__main__":
+    harness.main()
