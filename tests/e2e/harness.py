@@ -230,7 +230,7 @@ class TestServer(ThreadingHTTPServer):
 class Brindle:
     """One run of the real binary; with start=False, set up routes and files before `start()`."""
 
-    def __init__(self, notifications=True, start=True, accessible=False):
+    def __init__(self, notifications=True, start=True, accessible=False, arguments=()):
         self.binary = os.environ.get("BRINDLE_BINARY")
         if not self.binary:
             raise unittest.SkipTest("BRINDLE_BINARY is not set; run the tests through ctest")
@@ -244,6 +244,7 @@ class Brindle:
         self.hub = self.page = Hub()
         self.servers, self.process, self.log, self.notification_server, self.mock = [], None, None, None, None
         self.want_notifications, self.start_on_enter, self.accessible = notifications, start, accessible
+        self.arguments = list(arguments)
         browser = self.root / "browser.sh"
         browser.write_text(f'#!/bin/sh\nprintf "%s\\n" "$1" >> "{self.opened_path}"\n')
         browser.chmod(0o755)
@@ -279,7 +280,7 @@ class Brindle:
     def relaunch(self):
         """Starts the binary (again) in the same folders, logging into the same file."""
         self.log = self.log or open(self.log_path, "ab")
-        self.process = subprocess.Popen([self.binary], env=self.environment(), stdout=self.log,
+        self.process = subprocess.Popen([self.binary, *self.arguments], env=self.environment(), stdout=self.log,
                                         stderr=subprocess.STDOUT, cwd=self.root)
         return self.process
 

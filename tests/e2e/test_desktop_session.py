@@ -15,7 +15,6 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import harness  # noqa: E402
-from desktop import titled_windows, visible_windows  # noqa: E402
 
 RATE = 8000
 
@@ -58,25 +57,21 @@ class SoundServer:
 
 class DesktopSessionTest(unittest.TestCase):
     def test_an_autostarted_brindle_rings_heard_and_answered_from_its_notification(self):
-        with harness.Brindle(start=False, notifications=False) as brindle:
+        with harness.Brindle(start=False, arguments=["--gapplication-service"]) as brindle:
             sound = SoundServer(brindle.root)
             self.addCleanup(sound.stop)
             sound.start()
             brindle.write_store([{"key": "t1/tea", "at": harness.now_ms() + 3000.0, "title": "Tea", "sound": "chime", "mode": "alarm"}])
-            brindle.start_servers()
-            server = brindle.notification_server = harness.NotificationServer(brindle.root / "notifications.log")
-            brindle.log = open(brindle.log_path, "ab")
-            brindle.process = subprocess.Popen([brindle.binary, "--gapplication-service"], env=brindle.environment(),
-                                               stdout=brindle.log, stderr=subprocess.STDOUT, cwd=brindle.root)
+            brindle.start()
 
             notification = harness.wait_for(lambda: brindle.check_running() or next(
-                (n for n in server.notifications() if (n["summary"], n["body"]) == ("Brindle alarm", "Tea")), None),
+                (n for n in brindle.notifications() if (n["summary"], n["body"]) == ("Brindle alarm", "Tea")), None),
                 what="the ring's notification")
             self.assertEqual(notification["actions"], ["default", "Show Brindle", "stop-alarm", "Stop alarm",
                                                        "snooze-alarm", "Snooze 5 minutes"])
             self.assertEqual((int(notification["hints"]["urgency"]), bool(notification["hints"]["resident"])),
                              (2, True))
-            harness.wait_for(lambda: titled_windows("Brindle alarm"), what="the panel")
+            harness.wait_for(harness.panel_shown, what="the panel")
             sound.wait_loud()
 
             # The sound server goes away mid-ring and comes back.
@@ -85,17 +80,17 @@ class DesktopSessionTest(unittest.TestCase):
             sound.start()
             sound.wait_loud()
 
-            tea_id = len(server.notifications())
-            server.mock.EmitSignal(harness.NOTIFICATIONS_NAME, "ActionInvoked", "us", [tea_id, "snooze-alarm"])
+            tea_id = len(brindle.notifications())
+            brindle.mock.EmitSignal("org.freedesktop.Notifications", "ActionInvoked", "us", [tea_id, "snooze-alarm"])
             harness.wait_for(lambda: any(a["key"] == "t1/tea/snooze" for a in brindle.stored_alarms()),
                              what="the snooze")
             sound.wait_loud(False)
-            harness.wait_for(lambda: not titled_windows("Brindle alarm"), what="the panel to close")
-            self.assertEqual([int(args[0]) for _, args in server.mock.GetMethodCalls("CloseNotification")], [tea_id])
-            self.assertEqual(visible_windows(brindle.process.pid), [], "the window never showed")
+            harness.wait_for(lambda: not harness.panel_shown(), what="the panel to close")
+            self.assertEqual([int(args[0]) for _, args in brindle.mock.GetMethodCalls("CloseNotification")], [tea_id])
+            self.assertEqual(harness.visible_windows(brindle.process.pid), [], "the window never showed")
 
             subprocess.run([brindle.binary], env=brindle.environment(), timeout=60, check=True)
-            harness.wait_for(lambda: visible_windows(brindle.process.pid), what="the window, once the user opens Brindle")
+            harness.wait_for(lambda: harness.visible_windows(brindle.process.pid), what="the window, once the user opens Brindle")
 
 
 if __name__ == "__main__":

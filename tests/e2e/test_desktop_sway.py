@@ -57,16 +57,15 @@ class SwayTest(unittest.TestCase):
 
             brindle.write_store([{"key": "t1", "at": harness.now_ms() + 10000.0, "title": "Tea", "sound": "chime", "mode": "alarm"}])
             brindle.start()
-            server = brindle.notification_server
-            harness.wait_for(lambda: brindle.check_running() or server.notifications(), what="the ring")
+            harness.wait_for(lambda: brindle.check_running() or brindle.notifications(), what="the ring")
             harness.wait_for(lambda: "namespace brindle-alarm layer 3" in log.read_text(), what="the overlay layer")
             sound.wait_loud()
             subprocess.run(["swaymsg", '[title="Other app"]', "focus"], check=True, capture_output=True)
             time.sleep(0.5)
             self.assertIn('"Other app"', tree())
             self.assertNotIn('"Brindle alarm"', tree(), "the panel is no window among the others")
-            server.mock.EmitSignal(harness.NOTIFICATIONS_NAME, "ActionInvoked", "us",
-                                   [len(server.notifications()), "stop-alarm"])
+            brindle.mock.EmitSignal("org.freedesktop.Notifications", "ActionInvoked", "us",
+                                   [len(brindle.notifications()), "stop-alarm"])
             sound.wait_loud(False)
 
 
