@@ -75,7 +75,7 @@ class RunDemoTest(unittest.TestCase):
                       "the planner page is not in the screenshot")
 
         # Brindle loaded the page, which handed its (empty) schedule over, so the store exists.
-        self.assertTrue((self.scratch / "data" / "Brindle" / "alarms.json").is_file(), output)
+        self.assertTrue((self.scratch / "data" / "Brindle-Devel" / "alarms.json").is_file(), output)
 
         # Everything run-demo started has ended: the server's port is free again.
         deadline = time.monotonic() + 60
