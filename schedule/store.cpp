@@ -1,4 +1,5 @@
 #include "app/app_delegate.h"
+#include "build_config.h"
 #include "schedule/alarm_json.h"
 
 namespace brindle {
@@ -10,7 +11,7 @@ std::optional<std::string> AppDelegate::storeURL()
     auto data = platform_.userDataDirectory();
     if (!data)
         return std::nullopt;
-    auto folder = *data + "/Brindle";
+    auto folder = *data + "/" + build::folderName;
     // A failure shows itself when the write into the folder fails, and that is swallowed too.
     platform_.createDirectories(folder);
     return folder + "/alarms.json";

@@ -1,6 +1,7 @@
 #include "schedule/user_defaults.h"
 
 #include "app/app_delegate.h"
+#include "build_config.h"
 #include "schedule/alarm_json.h"
 
 #include <rapidjson/document.h>
@@ -140,7 +141,7 @@ std::optional<std::string> defaultsFolder(Platform& platform)
     auto config = platform.userConfigDirectory();
     if (!config)
         return std::nullopt;
-    return *config + "/Brindle";
+    return *config + "/" + build::folderName;
 }
 
 std::string defaultsFile(std::string const& folder)

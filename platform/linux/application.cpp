@@ -1,5 +1,6 @@
 #include "platform/linux/application.h"
 
+#include "build_config.h"
 #include "platform/linux/files.h"
 #include "platform/linux/gobject_ptr.h"
 #include "platform/linux/linux_platform.h"
@@ -13,7 +14,7 @@ namespace brindle::native {
 
 namespace {
 
-constexpr char const* applicationId = "app.brindle.Brindle";
+constexpr char const* applicationId = build::applicationId;
 
 // GLib's own option for starting an application as a D-Bus service, which autostart entries
 // use: the application registers and runs, and waits to be activated.

@@ -129,7 +129,7 @@ void LinuxPlatform::showAbout()
         gtk_about_dialog_set_program_name(about, "Brindle");
         std::string const version(build::version);
         gtk_about_dialog_set_version(about, version.c_str());
-        gtk_about_dialog_set_logo_icon_name(about, "app.brindle.Brindle");
+        gtk_about_dialog_set_logo_icon_name(about, build::applicationId);
         gtk_about_dialog_set_comments(about, "Reminders and alarms for your planner.");
         gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
         // The dialog is kept and shown again; its close button only hides it.

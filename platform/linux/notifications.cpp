@@ -1,5 +1,7 @@
 #include "platform/linux/notifications.h"
 
+#include "build_config.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -10,7 +12,7 @@ namespace {
 constexpr char const* serverName = "org.freedesktop.Notifications";
 constexpr char const* serverPath = "/org/freedesktop/Notifications";
 constexpr char const* serverInterface = "org.freedesktop.Notifications";
-constexpr char const* applicationId = "app.brindle.Brindle";
+constexpr char const* applicationId = build::applicationId;
 
 // Carries a callback through one GIO answer. The answer is dropped when the client went away
 // meanwhile.

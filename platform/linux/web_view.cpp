@@ -1,5 +1,6 @@
 #include "platform/linux/web_view.h"
 
+#include "build_config.h"
 #include "platform/linux/context_menu.h"
 #include "platform/linux/navigation_url.h"
 #include "platform/linux/script_relay.h"
@@ -11,19 +12,47 @@ namespace brindle::native {
 
 namespace {
 
+// WebKit runs the web process in bubblewrap and aborts the whole of Brindle when bubblewrap
+// cannot set up its namespaces (hosts that forbid unprivileged user namespaces, containers), so
+// bubblewrap is tried once, with the namespaces and mounts WebKit asks for, before the first web
+// process. Where it fails the page runs unsandboxed: it is still only ever the planner from the one
+// host over verified HTTPS, and the alarms ring either way.
+bool sandboxCanStart()
+{
+    static bool const canStart = [] {
+        // WebKitGTK starts bubblewrap by this path, not from PATH.
+        char const* argv[] = { "/usr/bin/bwrap", "--unshare-all", "--die-with-parent", "--ro-bind", "/", "/",
+            "--proc", "/proc", "--dev", "/dev", "true", nullptr };
+        gint status = 0;
+        g_autoptr(GError) error = nullptr;
+        g_autofree gchar* errorOutput = nullptr;
+        bool const ran = g_spawn_sync(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_STDOUT_TO_DEV_NULL,
+            nullptr, nullptr, nullptr, &errorOutput, &status, &error);
+        bool const started = ran && g_spawn_check_wait_status(status, nullptr);
+        if (!started)
+            g_message("The web view runs without its sandbox, as bubblewrap cannot start here: %s",
+                error ? error->message
+                      : (errorOutput && *errorOutput ? g_strstrip(errorOutput) : "it failed"));
+        return started;
+    }();
+    return canStart;
+}
+
 // WebKit keeps the planner's storage and cache in Brindle's own folders rather than in a
 // folder named after the process.
 GObjectPtr<WebKitWebContext> createWebContext(TrustedCertificate const& certificate)
 {
-    g_autofree gchar* dataFolder = g_build_filename(g_get_user_data_dir(), "Brindle", "WebKit", nullptr);
-    g_autofree gchar* cacheFolder = g_build_filename(g_get_user_cache_dir(), "Brindle", "WebKit", nullptr);
+    g_autofree gchar* dataFolder
+        = g_build_filename(g_get_user_data_dir(), build::folderName, "WebKit", nullptr);
+    g_autofree gchar* cacheFolder
+        = g_build_filename(g_get_user_cache_dir(), build::folderName, "WebKit", nullptr);
     GObjectPtr<WebKitWebsiteDataManager> dataManager(webkit_website_data_manager_new(
         "base-data-directory", dataFolder, "base-cache-directory", cacheFolder, nullptr));
     GObjectPtr<WebKitWebContext> context(webkit_web_context_new_with_website_data_manager(dataManager.get()));
 
-    // The page is untrusted content: its web process runs in bubblewrap. This must be set
-    // before the first web process starts.
-    webkit_web_context_set_sandbox_enabled(context.get(), TRUE);
+    // The page is untrusted content: its web process runs in bubblewrap wherever bubblewrap can
+    // start. This must be set before the first web process starts.
+    webkit_web_context_set_sandbox_enabled(context.get(), sandboxCanStart());
 
     if (!certificate.pem.empty() && !certificate.host.empty()) {
         GError* error = nullptr;

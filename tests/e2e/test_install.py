@@ -86,13 +86,51 @@ class InstallTest(unittest.TestCase):
             f"etc/xdg/autostart/{APPLICATION_ID}.desktop",
             *[f"share/brindle/sounds/{sound}.wav" for sound in SOUNDS],
             f"share/applications/{APPLICATION_ID}.desktop",
+            f"share/metainfo/{APPLICATION_ID}.metainfo.xml",
             f"share/icons/hicolor/scalable/apps/{APPLICATION_ID}.svg",
             f"share/icons/hicolor/256x256/apps/{APPLICATION_ID}.png",
         ]))
 
+    def test_package_carries_the_install_tree(self):
+        package = Path(tempfile.mkdtemp(prefix="brindle-package-"))
+        self.addCleanup(shutil.rmtree, package, ignore_errors=True)
+        config = Path(os.environ["BRINDLE_BUILD_DIR"]) / "CPackConfig.cmake"
+        made = subprocess.run(["cpack", "--config", str(config), "-B", str(package)],
+                              capture_output=True, text=True)
+        self.assertEqual(made.returncode, 0, made.stdout + made.stderr)
+        deb, = package.glob("brindle_*_amd64.deb")
+        listing = subprocess.run(["dpkg-deb", "-c", str(deb)], capture_output=True, text=True, check=True).stdout
+        files = sorted(line.split()[-1][1:] for line in listing.splitlines() if not line.startswith("d"))
+        installed = sorted("/" + str(path.relative_to(self.prefix)) for path in self.prefix.rglob("*")
+                           if path.is_file() and not path.is_relative_to(self.prefix / "etc"))
+        self.assertIn(f"/etc/xdg/autostart/{APPLICATION_ID}.desktop", files)
+        self.assertEqual([path for path in files if not path.startswith("/etc/")],
+                         [path.replace("/", "/usr/", 1) for path in installed])
+        depends = subprocess.run(["dpkg-deb", "-f", str(deb), "Depends"], capture_output=True, text=True).stdout
+        for package_name in ("libwebkit2gtk-4.1-0", "libgstreamer1.0-0", "bubblewrap", "gstreamer1.0-plugins-good"):
+            self.assertIn(package_name, depends)
+
     def test_installed_brindle_rings_with_the_sound_beside_it(self):
+        self.ring_installed(self.prefix / "bin" / "brindle")
+
+    def test_rings_unsandboxed_where_bubblewrap_cannot_start(self):
+        """Bubblewrap refused, as where user namespaces are forbidden: the page loads and the alarm rings."""
+        if os.geteuid() != 0 or subprocess.run(["unshare", "-m", "true"]).returncode != 0:
+            self.skipTest("a bubblewrap that fails is bound over /usr/bin/bwrap as root only")
+        scripts = Path(tempfile.mkdtemp(prefix="brindle-bwrap-"))
+        self.addCleanup(shutil.rmtree, scripts, ignore_errors=True)
+        stub, wrapper = scripts / "bwrap", scripts / "brindle"
+        stub.write_text("#!/bin/sh\necho 'bwrap: No permissions to create new namespace' >&2\nexit 1\n")
+        wrapper.write_text(f"#!/bin/sh\nexec unshare -m sh -c 'mount --bind {stub} /usr/bin/bwrap && "
+                           f"exec {self.prefix}/bin/brindle'\n")
+        for script in (stub, wrapper):
+            script.chmod(0o755)
+        output = self.ring_installed(wrapper)
+        self.assertIn("without its sandbox", output)
+
+    def ring_installed(self, binary):
         with harness.Brindle(start=False) as brindle:
-            brindle.binary = str(self.prefix / "bin" / "brindle")
+            brindle.binary = str(binary)
             brindle.start().wait_planner()
             due = {"key": "t1/main", "at": now_ms() + 2000, "title": "Take the bread out", "sound": "digital",
                    "mode": "alarm"}
@@ -106,6 +144,7 @@ class InstallTest(unittest.TestCase):
             wait_for(lambda: sound in open_files(brindle.process.pid), what="the installed sound to be open")
             self.assertEqual([path for path in open_files(brindle.process.pid) if path.endswith(".wav")
                               and not path.startswith(str(self.prefix))], [])
+            return brindle.output()
 
 
 if __name__ == "__main__":
