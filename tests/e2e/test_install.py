@@ -15,8 +15,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
-from desktop import visible_windows  # noqa: E402
-from harness import now_ms, wait_for  # noqa: E402
+from harness import now_ms, visible_windows, wait_for  # noqa: E402
 
 SOURCE_DIR = Path(os.environ.get("BRINDLE_SOURCE_DIR", Path(__file__).resolve().parents[2]))
 APPLICATION_ID = "app.brindle.Brindle"
@@ -144,7 +143,7 @@ class InstallTest(unittest.TestCase):
             wait_for(lambda: sound in open_files(brindle.process.pid), what="the installed sound to be open")
             self.assertEqual([path for path in open_files(brindle.process.pid) if path.endswith(".wav")
                               and not path.startswith(str(self.prefix))], [])
-            return brindle.output()
+            return brindle.log_path.read_text(errors="replace")
 
 
 if __name__ == "__main__":
