@@ -87,6 +87,7 @@ public:
     {
     }
     ~FakePanelHandle() override { panel_->open = false; }
+    void present() override { ++panel_->presents; }
     void close() override { panel_->open = false; }
 
 private:

@@ -37,6 +37,7 @@ struct FakeSound {
 struct FakePanel {
     PanelContent content;
     bool open = true;
+    int presents = 0; // shown again after it was first shown
 };
 
 struct FakeWebView {
