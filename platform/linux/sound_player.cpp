@@ -24,8 +24,6 @@ bool initGStreamer()
     return ready;
 }
 
-// Only the header is checked here; whether the rest decodes is playbin's business, and a file
-// that does not plays silence.
 bool isWaveFile(std::string const& path)
 {
     std::ifstream file(path, std::ios::binary);
@@ -33,6 +31,32 @@ bool isWaveFile(std::string const& path)
     if (!file.read(header.data(), header.size()))
         return false;
     return std::memcmp(header.data(), "RIFF", 4) == 0 && std::memcmp(header.data() + 8, "WAVE", 4) == 0;
+}
+
+// Prerolls the file once into a sink that discards it, without touching the audio output, to
+// learn whether it decodes. Only a refusal counts: a check that takes too long lets the file
+// through, and an error during playback still only silences it.
+bool decodes(char const* uri)
+{
+    GstElement* probe = gst_element_factory_make("playbin", nullptr);
+    if (!probe)
+        return false;
+    gst_object_ref_sink(probe);
+    g_object_set(probe, "uri", uri, "flags", playFlagAudio, "audio-sink",
+        gst_element_factory_make("fakesink", nullptr), nullptr);
+    bool decoded = false;
+    if (gst_element_set_state(probe, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE) {
+        GstBus* bus = gst_element_get_bus(probe);
+        GstMessage* outcome = gst_bus_timed_pop_filtered(
+            bus, 5 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_ERROR));
+        decoded = !outcome || GST_MESSAGE_TYPE(outcome) == GST_MESSAGE_ASYNC_DONE;
+        if (outcome)
+            gst_message_unref(outcome);
+        gst_object_unref(bus);
+    }
+    gst_element_set_state(probe, GST_STATE_NULL);
+    gst_object_unref(probe);
+    return decoded;
 }
 
 class GstSoundPlayer final : public SoundPlayer {
@@ -122,7 +146,7 @@ std::unique_ptr<SoundPlayer> createGstSoundPlayer(std::string const& path, Audio
         return nullptr;
 
     g_autofree gchar* uri = gst_filename_to_uri(path.c_str(), nullptr);
-    if (!uri)
+    if (!uri || !decodes(uri))
         return nullptr;
 
     GstElement* playbin = gst_element_factory_make("playbin", nullptr);

@@ -221,8 +221,8 @@ TEST_F(GstSound, AOneShotSoundPlaysOnceAndLetsGoOfTheOutput)
     EXPECT_NEAR(listener.heardSeconds(), length, 0.01);
 }
 
-// Every name resolves to a shipped file; what is not a wave file gets no player, and a file that
-// claims to be WAVE but holds garbage gets one that plays nothing without crashing or hanging.
+// Every name resolves to a shipped file; what is not a wave file, or claims to be one but does not
+// decode, gets no player.
 TEST_F(GstSound, PlaysOnlyWaveFilesAndFallsBackToTheBell)
 {
     for (std::string_view name : { "bell", "chime", "digital", "Bell", "", "gong" })
@@ -231,18 +231,9 @@ TEST_F(GstSound, PlaysOnlyWaveFilesAndFallsBackToTheBell)
 
     EXPECT_FALSE(createGstSoundPlayer(soundPath("no-such-sound")));
     EXPECT_FALSE(createGstSoundPlayer(BRINDLE_SOUNDS_DIR));
-    for (std::string bytes : { ""s, "RIFF"s, "OggS\0\2\0\0\0\0\0\0\0\0\0\0"s, "RIFF\x24\0\0\0AVI LIST"s })
+    for (std::string bytes : { ""s, "RIFF"s, "OggS\0\2\0\0\0\0\0\0\0\0\0\0"s, "RIFF\x24\0\0\0AVI LIST"s,
+             "RIFF\xff\xff\0\0WAVEfmt \x02\0\0\0\x99\x99junkjunkjunkjunk"s + std::string(4096, '\x7f') })
         EXPECT_FALSE(createGstSoundPlayer(TemporaryFile(bytes).path)) << bytes;
-
-    TemporaryFile broken(
-        "RIFF\xff\xff\0\0WAVEfmt \x02\0\0\0\x99\x99junkjunkjunkjunk"s + std::string(4096, '\x7f'));
-    Listener listener;
-    auto player = createGstSoundPlayer(broken.path, listener.factory());
-    ASSERT_TRUE(player);
-    player->play(true);
-    runUntil([] { return false; }, 1s);
-    EXPECT_EQ(listener.heardSeconds(), 0);
-    player.reset();
 }
 
 // The sounds loop: each must start and end at silence so the seam does not click, and stay

@@ -2,6 +2,7 @@
 #include "temporary_folder.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace brindle::native {
@@ -94,6 +95,8 @@ TEST(LinuxResources, SoundsAreFoundOnlyInsideTheSoundsFolderBesideTheExecutables
     std::string const executable = tree / "bin/brindle";
 
     EXPECT_EQ(findResource(executable, "bell", "wav"), tree / "share/brindle/sounds/bell.wav");
+    ASSERT_EQ(chmod((tree / "share/brindle/sounds/bell.wav").c_str(), 0), 0);
+    EXPECT_TRUE(findResource(executable, "bell", "wav")) << "a sound that cannot be read is not missing";
     EXPECT_FALSE(findResource(executable, "digital", "wav")); // missing
     EXPECT_FALSE(findResource(executable, "chime", "wav")); // a folder, not a file
     EXPECT_FALSE(findResource(executable, "bell", "mp3"));
