@@ -22,6 +22,9 @@ TEST(NavigationUrl, GivesSchemeHostAsWrittenAndTheDecodedPath)
              { "https://planner.example/%FF%FE.apk", "https", "planner.example", "/\xFF\xFE.apk" },
              { "https://[::1]:8443/planner", "https", "::1", "/planner" },
              { "https://evil.localhost/planner", "https", "evil.localhost", "/planner" },
+             // A "%" that starts no escape is kept as it is, as WebKit keeps it.
+             { "https://example.org/50%-off", "https", "example.org", "/50%-off" },
+             { "https://localhost/planner%4?q=100%", "https", "localhost", "/planner%4" },
              { "https://localhost@evil.example/planner", "https", "evil.example", "/planner" },
              { "file:///etc/passwd", "file", std::nullopt, "/etc/passwd" },
              { "mailto:someone@example.com", "mailto", std::nullopt, nullptr },
