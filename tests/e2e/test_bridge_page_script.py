@@ -1,6 +1,7 @@
 """The page script's own guard, in a plain WebKit view: Brindle's navigation policy keeps other
 schemes and hosts out of its view, so the guard cannot be reached through the binary."""
 
+import json
 import os
 import subprocess
 import unittest
@@ -91,6 +92,19 @@ class PageScriptGuard(unittest.TestCase):
                 self.load(url)
                 self.assertEqual(self.evaluate(PROBE), expected)
                 self.assertEqual(self.evaluate(REPLY), "undefined")
+
+    def test_data_json_cannot_hold_is_left_out_and_the_promise_settles_once(self):
+        self.load(f"https://localhost:{self.secure.port}/planner")
+        self.evaluate("""(() => { window.seen = []; window.settled = [];
+            addEventListener("brindle-envelope", (event) => seen.push(event.detail));
+            const cycle = {}; cycle.self = cycle;
+            for (const [method, data] of [["schedule", cycle], ["schedule", { at: 1n }], [1n, {}]])
+                BrindleDesktop.request(method, data).then(settled.push.bind(settled), (e) => settled.push(e.message));
+            __brindleReply(1, true, "Invalid alarm schedule"); __brindleReply(1, true, null);
+            __brindleReply(2, true, "Invalid alarm schedule"); })()""")
+        self.assertEqual(self.evaluate("JSON.stringify([seen, settled])"), json.dumps([
+            ['{"id":1,"method":"schedule"}', '{"id":2,"method":"schedule"}', '{"id":3}'],
+            ["Invalid alarm schedule", "Invalid alarm schedule"]], separators=(",", ":")))
 
 
 if __name__ == "__main__":
