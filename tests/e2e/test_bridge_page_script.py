@@ -95,13 +95,12 @@ class PageScriptGuard(unittest.TestCase):
 
     def test_data_json_cannot_hold_is_left_out_and_the_promise_settles_once(self):
         self.load(f"https://localhost:{self.secure.port}/planner")
-        self.evaluate("""(() => { window.seen = []; window.settled = [];
+        self.evaluate("""(() => { window.seen = []; window.settled = []; const cycle = {}; cycle.self = cycle;
             addEventListener("brindle-envelope", (event) => seen.push(event.detail));
-            const cycle = {}; cycle.self = cycle;
             for (const [method, data] of [["schedule", cycle], ["schedule", { at: 1n }], [1n, {}]])
                 BrindleDesktop.request(method, data).then(settled.push.bind(settled), (e) => settled.push(e.message));
-            __brindleReply(1, true, "Invalid alarm schedule"); __brindleReply(1, true, null);
-            __brindleReply(2, true, "Invalid alarm schedule"); })()""")
+            for (const [id, error] of [[1, "Invalid alarm schedule"], [1, null], [2, "Invalid alarm schedule"]])
+                __brindleReply(id, true, error); })()""")
         self.assertEqual(self.evaluate("JSON.stringify([seen, settled])"), json.dumps([
             ['{"id":1,"method":"schedule"}', '{"id":2,"method":"schedule"}', '{"id":3}'],
             ["Invalid alarm schedule", "Invalid alarm schedule"]], separators=(",", ":")))

@@ -13,7 +13,6 @@ TEST_F(RingingTest, ShowingBrindleWhileItRingsShowsThePanelToo)
     controller.showWindow();
     EXPECT_TRUE(controller.applicationShouldHandleReopen());
     EXPECT_EQ(panel->presents, 2);
-    EXPECT_EQ(mainWindow()->shows, 3);
 
     controller.stopAlarm();
     controller.showWindow();
