@@ -57,11 +57,15 @@ void AppDelegate::launch(bool showWindow)
     platform_.observeWake([this] { woke(); });
 }
 
+// Hiding Brindle hides a ringing alarm's panel with the main window, so showing Brindle again
+// shows the panel too, above the window, while its sound goes on.
 void AppDelegate::showWindow()
 {
     if (!window_)
         return;
     window_->makeKeyAndOrderFront();
+    if (alarmPanel_)
+        alarmPanel_->present();
     platform_.activateApplication();
 }
 

@@ -1,4 +1,5 @@
 #include "app/app_delegate.h"
+#include "platform/unicode.h"
 
 namespace brindle {
 
@@ -8,7 +9,7 @@ bool AppDelegate::applicationShouldTerminate()
 {
     bool alarmAhead = false;
     for (auto const& alarm : alarms_) {
-        if (alarm.mode != ringingMode)
+        if (!sameText(alarm.mode, ringingMode))
             continue;
         if (platform_.nowMs() < alarm.at) {
             alarmAhead = true;

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "platform/json.h"
 #include "platform/platform.h"
 
 #include <cstdint>
 #include <optional>
-#include <rapidjson/document.h>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -21,7 +21,7 @@ struct BridgeRequest {
     std::string method;
     RequestData const& data() const { return data_ ? *data_ : emptyData_; }
 
-    rapidjson::Document body_;
+    JsonDocument body_;
     RequestData const* data_ = nullptr;
     RequestData emptyData_ { rapidjson::kObjectType };
 };
@@ -29,16 +29,7 @@ struct BridgeRequest {
 // What a reply carries as its value: true for done, a text for the permission answers.
 using ReplyValue = std::variant<bool, std::string>;
 
-// The member of a JSON object with the given name, or none. A name given twice counts with its
-// last value, as the page's own JSON.parse reads it.
-RequestData const* findMember(RequestData const& object, std::string_view name);
-
 // Runs the intake checks in order; none when the message is to be dropped without a reply.
 std::optional<BridgeRequest> readRequest(ScriptMessage const& message, std::string_view appHost);
-
-// JSON.stringify writes a lone UTF-16 surrogate of a page string as an escape such as
-// "\ud800", which has no UTF-8 form. This gives the JSON text with every such escape replaced
-// by "\ufffd", and with proper surrogate pairs and everything else as it was.
-std::string mendLoneSurrogates(std::string_view json);
 
 } // namespace brindle

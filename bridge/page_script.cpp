@@ -1,6 +1,6 @@
 #include "bridge/page_script.h"
 
-#include "bridge/script_json.h"
+#include "platform/json.h"
 #include "platform/platform.h"
 
 namespace brindle {
@@ -45,6 +45,22 @@ const take = (id) => {
     return entry;
 };
 
+// Data that JSON cannot hold (a cycle, a BigInt) is left out of the envelope, and Brindle reads
+// a request without data as one with empty data: a schedule is then refused with "Invalid alarm
+// schedule" and every request still gets its one answer. A method that cannot be written is
+// left out too, and Brindle drops such an envelope as it drops any without a method.
+const envelope = (id, method, data) => {
+    try {
+        return stringify({ __proto__: null, id, method, data });
+    } catch {
+    }
+    try {
+        return stringify({ __proto__: null, id, method });
+    } catch {
+    }
+    return stringify({ __proto__: null, id });
+};
+
 const reply = freeze(function (id, result, error) {
     const entry = take(id);
     if (entry === undefined)
@@ -61,7 +77,7 @@ const bridge = freeze({
             const id = ++seq;
             apply(mapSet, pending, [id, { __proto__: null, resolve, reject }]);
             try {
-                const detail = stringify({ __proto__: null, id, method, data });
+                const detail = envelope(id, method, data);
                 apply(dispatchEvent, win, [new EventType(eventName, { __proto__: null, detail })]);
             } catch (error) {
                 take(id);

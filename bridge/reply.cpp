@@ -1,9 +1,6 @@
 #include "app/app_delegate.h"
-#include "bridge/script_json.h"
+#include "platform/json.h"
 
-#include <limits>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 #include <string_view>
 
 namespace brindle {
@@ -13,21 +10,11 @@ namespace {
 constexpr std::string_view replyScriptStart = "(() => {const r=";
 constexpr std::string_view replyScriptEnd = ";window.__brindleReply?.(r.id, r.value, r.error);})()";
 
-using ReplyWriter = rapidjson::Writer<rapidjson::StringBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>,
-    rapidjson::CrtAllocator, rapidjson::kWriteValidateEncodingFlag>;
-
-bool writeText(ReplyWriter& writer, std::string_view text)
-{
-    if (text.size() > std::numeric_limits<rapidjson::SizeType>::max())
-        return false;
-    return writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
-}
-
-bool writeValue(ReplyWriter& writer, ReplyValue const& value)
+bool writeValue(JsonWriter& writer, ReplyValue const& value)
 {
     if (auto const* flag = std::get_if<bool>(&value))
         return writer.Bool(*flag);
-    return writeText(writer, std::get<std::string>(value));
+    return writeJsonText(writer, std::get<std::string>(value));
 }
 
 } // namespace
@@ -40,15 +27,14 @@ void AppDelegate::reply(std::int64_t id, ReplyValue const& value, std::optional<
     if (!webView_)
         return;
     rapidjson::StringBuffer buffer;
-    ReplyWriter writer(buffer);
-    bool written = writer.StartObject() && writer.Key("id") && writer.Int64(id) && writer.Key("value")
-        && writeValue(writer, value) && writer.Key("error")
-        && (error ? writeText(writer, *error) : writer.Null()) && writer.EndObject();
+    JsonWriter writer(buffer);
+    bool written = writer.StartObject() && writeJsonKey(writer, "id") && writer.Int64(id)
+        && writeJsonKey(writer, "value") && writeValue(writer, value) && writeJsonKey(writer, "error")
+        && (error ? writeJsonText(writer, *error) : writer.Null()) && writer.EndObject();
     if (!written)
         return;
 
-    std::string json(buffer.GetString(), buffer.GetSize());
-    escapeLineSeparators(json);
+    std::string json = scriptJson({ buffer.GetString(), buffer.GetSize() });
     std::string script;
     script.reserve(replyScriptStart.size() + json.size() + replyScriptEnd.size());
     script.append(replyScriptStart).append(json).append(replyScriptEnd);

@@ -63,6 +63,8 @@ public:
 class AlarmPanel {
 public:
     virtual ~AlarmPanel() = default;
+    // Shows the panel again in front, after Brindle was hidden while it rang.
+    virtual void present() = 0;
     virtual void close() = 0;
 };
 

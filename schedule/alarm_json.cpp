@@ -1,10 +1,10 @@
 #include "schedule/alarm_json.h"
 
+#include "platform/json.h"
+
 #include <array>
 #include <charconv>
 #include <cmath>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 namespace brindle {
 
@@ -14,11 +14,6 @@ enum Field : std::size_t { keyField, atField, titleField, soundField, modeField,
 
 constexpr std::array<std::string_view, fieldCount> fieldNames { "key", "at", "title", "sound", "mode",
     "baseKey" };
-
-std::string_view textOf(rapidjson::Value const& value)
-{
-    return { value.GetString(), value.GetStringLength() };
-}
 
 std::optional<std::string> requiredText(rapidjson::Value const* value)
 {
@@ -30,7 +25,7 @@ std::optional<std::string> requiredText(rapidjson::Value const* value)
 // Writes a time as the shortest digits that read back as the same double. Plain positional
 // notation keeps the file readable for every time that can be due; only values far outside
 // that range fall back to an exponent.
-bool writeTime(rapidjson::Writer<rapidjson::StringBuffer>& writer, double at)
+bool writeTime(JsonWriter& writer, double at)
 {
     if (!std::isfinite(at))
         return false;
@@ -44,11 +39,9 @@ bool writeTime(rapidjson::Writer<rapidjson::StringBuffer>& writer, double at)
         digits.data(), static_cast<std::size_t>(written.ptr - digits.data()), rapidjson::kNumberType);
 }
 
-void writeText(
-    rapidjson::Writer<rapidjson::StringBuffer>& writer, std::string_view name, std::string_view text)
+bool writeText(JsonWriter& writer, std::string_view name, std::string_view text)
 {
-    writer.Key(name.data(), static_cast<rapidjson::SizeType>(name.size()));
-    writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+    return writeJsonKey(writer, name) && writeJsonText(writer, text);
 }
 
 } // namespace
@@ -58,17 +51,9 @@ std::optional<Alarm> decodeAlarm(rapidjson::Value const& object)
     if (!object.IsObject())
         return std::nullopt;
 
-    // A name given twice counts with its last value, as the page's own JSON.parse reads it.
     std::array<rapidjson::Value const*, fieldCount> fields {};
-    for (auto const& member : object.GetObject()) {
-        auto name = textOf(member.name);
-        for (std::size_t field = 0; field < fieldCount; ++field) {
-            if (name == fieldNames[field]) {
-                fields[field] = &member.value;
-                break;
-            }
-        }
-    }
+    for (std::size_t field = 0; field < fieldCount; ++field)
+        fields[field] = findMember(object, fieldNames[field]);
 
     Alarm alarm;
     auto key = requiredText(fields[keyField]);
@@ -105,45 +90,30 @@ std::optional<std::vector<Alarm>> decodeAlarms(rapidjson::Value const& array)
     return alarms;
 }
 
-bool parseJson(rapidjson::Document& document, std::string_view text)
-{
-    if (text.find('\0') != std::string_view::npos)
-        return false;
-    document.Parse<jsonParseFlags>(text.data(), text.size());
-    return !document.HasParseError();
-}
-
 std::optional<std::vector<Alarm>> decodeAlarmsJson(std::string_view text)
 {
-    if (text.find('\0') != std::string_view::npos)
+    JsonDocument document;
+    if (!document.parse(text))
         return std::nullopt;
-    // Parsing a copy in place spares the parser a copy of every string: the store file can be
-    // large and is read whole at every launch.
-    std::string buffer(text);
-    rapidjson::Document document;
-    document.ParseInsitu<jsonParseFlags>(buffer.data());
-    if (document.HasParseError())
-        return std::nullopt;
-    return decodeAlarms(document);
+    return decodeAlarms(document.root());
 }
 
 std::string encodeAlarmsJson(std::vector<Alarm> const& alarms)
 {
     // Roughly what a typical record takes, so the buffer seldom has to grow.
     rapidjson::StringBuffer buffer(nullptr, 64 + alarms.size() * 160);
-    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    JsonWriter writer(buffer);
     writer.StartArray();
     for (auto const& alarm : alarms) {
         writer.StartObject();
-        writeText(writer, fieldNames[keyField], alarm.key);
-        writer.Key(fieldNames[atField].data(), static_cast<rapidjson::SizeType>(fieldNames[atField].size()));
-        if (!writeTime(writer, alarm.at))
+        bool written = writeText(writer, fieldNames[keyField], alarm.key)
+            && writeJsonKey(writer, fieldNames[atField]) && writeTime(writer, alarm.at)
+            && writeText(writer, fieldNames[titleField], alarm.title)
+            && writeText(writer, fieldNames[soundField], alarm.sound)
+            && writeText(writer, fieldNames[modeField], alarm.mode)
+            && (!alarm.baseKey || writeText(writer, fieldNames[baseKeyField], *alarm.baseKey));
+        if (!written)
             return {};
-        writeText(writer, fieldNames[titleField], alarm.title);
-        writeText(writer, fieldNames[soundField], alarm.sound);
-        writeText(writer, fieldNames[modeField], alarm.mode);
-        if (alarm.baseKey)
-            writeText(writer, fieldNames[baseKeyField], *alarm.baseKey);
         writer.EndObject();
     }
     writer.EndArray();

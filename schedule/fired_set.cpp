@@ -2,18 +2,7 @@
 
 #include "platform/unicode.h"
 
-#include <algorithm>
-
 namespace brindle {
-
-namespace {
-
-bool isAscii(std::string_view text)
-{
-    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-} // namespace
 
 bool FiredSet::contains(std::string_view firedKey) const
 {

@@ -2,26 +2,21 @@
 
 #include "app/app_delegate.h"
 #include "build_config.h"
-#include "schedule/alarm_json.h"
-
-#include <rapidjson/document.h>
-#include <rapidjson/reader.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
+#include "platform/json.h"
 
 namespace brindle {
 
 namespace {
 
-using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
-
-void writeFired(JsonWriter& writer, std::vector<std::string> const& keys)
+bool writeFired(JsonWriter& writer, std::vector<std::string> const& keys)
 {
-    writer.Key(firedDefaultsKey.data(), static_cast<rapidjson::SizeType>(firedDefaultsKey.size()));
-    writer.StartArray();
-    for (auto const& key : keys)
-        writer.String(key.data(), static_cast<rapidjson::SizeType>(key.size()));
-    writer.EndArray();
+    if (!writeJsonKey(writer, firedDefaultsKey) || !writer.StartArray())
+        return false;
+    for (auto const& key : keys) {
+        if (!writeJsonText(writer, key))
+            return false;
+    }
+    return writer.EndArray();
 }
 
 // Copies a defaults object from the reader to the writer event by event, leaving out every
@@ -50,7 +45,7 @@ public:
     }
     bool String(char const* text, rapidjson::SizeType length, bool)
     {
-        return scalar([&] { return writer_.String(text, length); });
+        return scalar([&] { return writeJsonText(writer_, { text, length }); });
     }
     bool Key(char const* text, rapidjson::SizeType length, bool)
     {
@@ -58,7 +53,7 @@ public:
             skipping_ = true;
             return true;
         }
-        return skipping_ || writer_.Key(text, length);
+        return skipping_ || writeJsonKey(writer_, { text, length });
     }
     bool StartObject()
     {
@@ -68,8 +63,8 @@ public:
     }
     bool EndObject(rapidjson::SizeType)
     {
-        if (depth_ == 1 && !skipping_)
-            writeFired(writer_, keys_);
+        if (depth_ == 1 && !skipping_ && !writeFired(writer_, keys_))
+            return false;
         return close([&] { return writer_.EndObject(); });
     }
     bool StartArray()
@@ -126,13 +121,13 @@ private:
     bool isObject_ = false;
 };
 
+// Empty only when a key is not valid UTF-8, which no key read from a page or a file can be.
 std::string freshDefaults(std::vector<std::string> const& keys)
 {
     rapidjson::StringBuffer buffer;
     JsonWriter writer(buffer);
-    writer.StartObject();
-    writeFired(writer, keys);
-    writer.EndObject();
+    if (!writer.StartObject() || !writeFired(writer, keys) || !writer.EndObject())
+        return {};
     return std::string(buffer.GetString(), buffer.GetSize());
 }
 
@@ -153,17 +148,10 @@ std::string defaultsFile(std::string const& folder)
 
 std::optional<std::vector<std::string>> readFiredDefaults(std::string_view defaultsJson)
 {
-    rapidjson::Document document;
-    if (!parseJson(document, defaultsJson) || !document.IsObject())
+    JsonDocument document;
+    if (!document.parse(defaultsJson) || !document.root().IsObject())
         return std::nullopt;
-
-    // A name given twice counts with its last value, as everywhere else Brindle reads JSON.
-    rapidjson::Value const& root = document;
-    rapidjson::Value const* fired = nullptr;
-    for (auto const& member : root.GetObject()) {
-        if (std::string_view(member.name.GetString(), member.name.GetStringLength()) == firedDefaultsKey)
-            fired = &member.value;
-    }
+    auto const* fired = findMember(document.root(), firedDefaultsKey);
     if (!fired || !fired->IsArray())
         return std::nullopt;
 
@@ -180,17 +168,13 @@ std::optional<std::vector<std::string>> readFiredDefaults(std::string_view defau
 std::string writeFiredDefaults(
     std::optional<std::string_view> defaultsJson, std::vector<std::string> const& keys)
 {
-    if (!defaultsJson || defaultsJson->find('\0') != std::string_view::npos)
+    if (!defaultsJson)
         return freshDefaults(keys);
-
     rapidjson::StringBuffer buffer;
     JsonWriter writer(buffer);
     FiredReplacer replacer(writer, keys);
-    rapidjson::Reader reader;
-    rapidjson::MemoryStream memory(defaultsJson->data(), defaultsJson->size());
-    rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream> stream(memory);
-    reader.Parse<jsonParseFlags | rapidjson::kParseNumbersAsStringsFlag>(stream, replacer);
-    if (reader.HasParseError() || !replacer.isObject())
+    if (!readJsonEvents<rapidjson::kParseNumbersAsStringsFlag>(*defaultsJson, replacer)
+        || !replacer.isObject())
         return freshDefaults(keys);
     return std::string(buffer.GetString(), buffer.GetSize());
 }
@@ -217,7 +201,8 @@ void AppDelegate::storeFired()
     auto existing = platform_.readFile(path);
     auto text = writeFiredDefaults(existing ? std::optional<std::string_view>(*existing) : std::nullopt,
         fired_.mostRecent(storedFiredLimit));
-    platform_.writeFileAtomically(path, text);
+    if (!text.empty())
+        platform_.writeFileAtomically(path, text);
 }
 
 } // namespace brindle

@@ -20,7 +20,8 @@ inline constexpr std::size_t storedFiredLimit = 1024;
 std::optional<std::vector<std::string>> readFiredDefaults(std::string_view defaultsJson);
 
 // The defaults object with "fired" replaced by `keys` and every other member kept as it was.
-// Text that is not a JSON object is replaced by an object holding "fired" alone.
+// Text that is not a JSON object is replaced by an object holding "fired" alone. Empty when a
+// key is not valid UTF-8.
 std::string writeFiredDefaults(
     std::optional<std::string_view> defaultsJson, std::vector<std::string> const& keys);
 

@@ -112,6 +112,7 @@ public:
     {
     }
     ~FakePanelHandle() override { panel_->open = false; }
+    void present() override { ++panel_->presents; }
     void close() override { panel_->open = false; }
 
 private:

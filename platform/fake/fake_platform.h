@@ -50,6 +50,7 @@ struct FakeAlarmNotification {
 struct FakePanel {
     PanelContent content;
     bool open = true;
+    int presents = 0; // shown again after it was first shown
 };
 
 struct FakeWebView {

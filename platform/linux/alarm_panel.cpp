@@ -108,6 +108,12 @@ public:
 
     ~GtkAlarmPanel() override { close(); }
 
+    void present() override
+    {
+        if (window_)
+            gtk_window_present(GTK_WINDOW(window_));
+    }
+
     void close() override
     {
         if (!window_)

@@ -234,7 +234,9 @@ std::optional<std::string> findResource(
     g_autofree gchar* binFolder = g_path_get_dirname(executablePath.c_str());
     g_autofree gchar* prefix = g_path_get_dirname(binFolder);
     g_autofree gchar* path = g_build_filename(prefix, "share", "brindle", "sounds", file.c_str(), nullptr);
-    if (!g_file_test(path, G_FILE_TEST_IS_REGULAR) || g_access(path, R_OK) != 0)
+    // A file that is there but cannot be read is still the sound: loading it fails, which
+    // silences whatever played before, where a missing file would leave it playing.
+    if (!g_file_test(path, G_FILE_TEST_IS_REGULAR))
         return std::nullopt;
     return std::string(path);
 }

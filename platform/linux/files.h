@@ -19,7 +19,7 @@ bool writeFileAtomically(std::string const& path, std::string_view bytes);
 std::string resolveSymbolicLinks(std::string const& path);
 
 // The shipped file `name.extension` in the sounds folder beside the executable's folder
-// (<exe>/../share/brindle/sounds), when it exists and can be read.
+// (<exe>/../share/brindle/sounds), when it exists as a regular file, readable or not.
 std::optional<std::string> findResource(
     std::string const& executablePath, std::string const& name, std::string const& extension);
 std::optional<std::string> executablePath();

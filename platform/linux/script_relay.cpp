@@ -1,28 +1,8 @@
 #include "platform/linux/script_relay.h"
 
-#include <rapidjson/document.h>
-#include <rapidjson/error/en.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
+#include "platform/json.h"
 
 namespace brindle::native {
-
-namespace {
-
-std::string jsonString(std::string_view text)
-{
-    rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-    writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
-    return { buffer.GetString(), buffer.GetSize() };
-}
-
-rapidjson::Value const* member(rapidjson::Value const& object, char const* name)
-{
-    return object.HasMember(name) ? &object[name] : nullptr;
-}
-
-} // namespace
 
 // The relay runs in a world of its own: the page can replace JSON, location or postMessage in
 // its world, but not in this one. Only a string detail, and none longer than the bound, is
@@ -31,8 +11,9 @@ rapidjson::Value const* member(rapidjson::Value const& object, char const* name)
 // surrogates become U+FFFD here, since they have no UTF-8 form to reach Brindle in.
 std::string relayScript(std::string_view handlerName)
 {
-    std::string const eventName = jsonString(pageEnvelopeEvent);
-    std::string const handler = jsonString(handlerName);
+    // Both are Brindle's own ASCII names; a name that could not be written would give null.
+    std::string const eventName = scriptStringLiteral(pageEnvelopeEvent).value_or("null");
+    std::string const handler = scriptStringLiteral(handlerName).value_or("null");
     return "(() => {\n"
            "  const handler = window.webkit.messageHandlers["
         + handler
@@ -59,16 +40,15 @@ std::string relayScript(std::string_view handlerName)
 
 std::optional<ScriptMessage> readRelayMessage(std::string_view json)
 {
-    rapidjson::Document document;
-    document.Parse<rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag>(
-        json.data(), json.size());
-    if (document.HasParseError() || !document.IsObject())
+    JsonDocument parsed;
+    if (!parsed.parse(json) || !parsed.root().IsObject())
         return std::nullopt;
+    auto const& document = parsed.root();
 
-    auto const* isMainFrame = member(document, "isMainFrame");
-    auto const* protocol = member(document, "protocol");
-    auto const* host = member(document, "host");
-    auto const* body = member(document, "body");
+    auto const* isMainFrame = findMember(document, "isMainFrame");
+    auto const* protocol = findMember(document, "protocol");
+    auto const* host = findMember(document, "host");
+    auto const* body = findMember(document, "body");
     if (!isMainFrame || !isMainFrame->IsBool() || !protocol || !protocol->IsString() || !host
         || !host->IsString() || !body || !body->IsString())
         return std::nullopt;

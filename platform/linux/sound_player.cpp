@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <gst/gst.h>
@@ -26,15 +27,47 @@ bool initGStreamer()
     return ready;
 }
 
-// Only the header is checked here; whether the rest decodes is playbin's business, and a file
-// that does not plays silence.
-bool isWaveFile(std::string const& path)
+std::uint32_t littleEndian(unsigned char const* bytes, int count)
+{
+    std::uint32_t value = 0;
+    for (int at = count - 1; at >= 0; --at)
+        value = value << 8 | bytes[at];
+    return value;
+}
+
+// Walks the RIFF chunks as far as the samples: a file decodes when a "fmt " chunk of integer or
+// float samples that playbin's WAV reader takes comes before the "data" chunk. Only the header is
+// read, since a preview may be asked for many times a second and must not hold up the main loop.
+bool isDecodableWave(std::string const& path)
 {
     std::ifstream file(path, std::ios::binary);
-    std::array<char, 12> header {};
-    if (!file.read(header.data(), header.size()))
+    std::array<unsigned char, 12> riff {};
+    if (!file.read(reinterpret_cast<char*>(riff.data()), riff.size())
+        || std::memcmp(riff.data(), "RIFF", 4) != 0 || std::memcmp(riff.data() + 8, "WAVE", 4) != 0)
         return false;
-    return std::memcmp(header.data(), "RIFF", 4) == 0 && std::memcmp(header.data() + 8, "WAVE", 4) == 0;
+    bool format = false;
+    std::array<unsigned char, 8> chunk {};
+    while (file.read(reinterpret_cast<char*>(chunk.data()), chunk.size())) {
+        std::uint32_t size = littleEndian(chunk.data() + 4, 4);
+        std::streamoff skip = static_cast<std::streamoff>(size) + (size & 1);
+        if (std::memcmp(chunk.data(), "data", 4) == 0)
+            return format;
+        if (std::memcmp(chunk.data(), "fmt ", 4) == 0) {
+            std::array<unsigned char, 16> fmt {};
+            if (size < fmt.size() || !file.read(reinterpret_cast<char*>(fmt.data()), fmt.size()))
+                return false;
+            auto tag = littleEndian(fmt.data(), 2);
+            auto bits = littleEndian(fmt.data() + 14, 2);
+            format = (tag == 1 || tag == 3 || tag == 0xFFFE) && littleEndian(fmt.data() + 2, 2) > 0
+                && littleEndian(fmt.data() + 4, 4) > 0
+                && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
+            if (!format)
+                return false;
+            skip -= static_cast<std::streamoff>(fmt.size());
+        }
+        file.seekg(skip, std::ios::cur);
+    }
+    return false;
 }
 
 class GstSoundPlayer final : public SoundPlayer {
@@ -176,7 +209,7 @@ private:
 
 std::unique_ptr<SoundPlayer> createGstSoundPlayer(std::string const& path, AudioSinkFactory const& makeSink)
 {
-    if (!isWaveFile(path) || !initGStreamer())
+    if (!isDecodableWave(path) || !initGStreamer())
         return nullptr;
 
     g_autofree gchar* uri = gst_filename_to_uri(path.c_str(), nullptr);

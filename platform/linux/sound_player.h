@@ -14,8 +14,8 @@ namespace brindle::native {
 // floating reference that the player takes over. Tests use it to listen without a sound card.
 using AudioSinkFactory = std::function<GstElement*()>;
 
-// A player on GStreamer's playbin for one WAV file, or none when the file cannot be read or is
-// not a RIFF/WAVE file. Playback errors after that are swallowed: a broken file plays silence.
+// A player on GStreamer's playbin for one WAV file, or none when the file cannot be read, is
+// not a RIFF/WAVE file or does not decode. Playback errors after that are swallowed.
 // The player's bus is watched on the main context, which must be running for a one-shot sound
 // to release the audio device when it ends.
 std::unique_ptr<SoundPlayer> createGstSoundPlayer(

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <gst/gst.h>
 #include <gtest/gtest.h>
@@ -13,6 +15,7 @@ namespace brindle::native {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 
 std::string soundPath(std::string_view name)
 {
@@ -133,6 +136,20 @@ TEST_F(GstSound, AOneShotPlaysOnceAndALoopRepeatsWithoutAGapUntilStopped)
         runUntil([] { return false; }, 1s);
         EXPECT_EQ(listener.heard().seconds, atStop);
     }
+}
+
+// Only a file that decodes as a wave gets a player; anything else leaves the alarm silent rather
+// than keeping the sound before it.
+TEST_F(GstSound, OnlyDecodableWaveFilesGetAPlayer)
+{
+    EXPECT_TRUE(createGstSoundPlayer(soundPath("bell")));
+    std::string const path = ::testing::TempDir() + "brindle-not-a-sound.wav";
+    for (std::string bytes : { ""s, "RIFF\x24\0\0\0AVI LIST"s,
+             "RIFF\xff\xff\0\0WAVEfmt \x02\0\0\0\x99\x99junkjunkjunkjunk"s + std::string(4096, '\x7f') }) {
+        std::ofstream(path, std::ios::binary) << bytes;
+        EXPECT_FALSE(createGstSoundPlayer(path)) << bytes;
+    }
+    std::remove(path.c_str());
 }
 
 } // namespace

@@ -167,6 +167,20 @@ class PageScriptGuard(unittest.TestCase):
                 self.assertEqual(evaluate("JSON.stringify([typeof BrindleDesktop, typeof __brindleReply])"), expected)
                 self.assertEqual(evaluate(reply), "undefined")
 
+        # What JSON cannot hold is left out of the envelope, so Brindle still answers; each promise settles once.
+        url = f"https://localhost:{secure.port}/planner"
+        view.load_uri(url)
+        wait_for(lambda: evaluate("location.href + document.readyState") == url + "complete", what=url)
+        evaluate("""(() => { window.seen = []; window.settled = []; const cycle = {}; cycle.self = cycle;
+            addEventListener("brindle-envelope", (event) => seen.push(event.detail));
+            for (const [method, data] of [["schedule", cycle], ["schedule", { at: 1n }], [1n, {}]])
+                BrindleDesktop.request(method, data).then(settled.push.bind(settled), (e) => settled.push(e.message));
+            for (const [id, error] of [[1, "Invalid alarm schedule"], [1, null], [2, "Invalid alarm schedule"]])
+                __brindleReply(id, true, error); })()""")
+        self.assertEqual(json.loads(evaluate("JSON.stringify([seen, settled])")), [
+            ['{"id":1,"method":"schedule"}', '{"id":2,"method":"schedule"}', '{"id":3}'],
+            ["Invalid alarm schedule", "Invalid alarm schedule"]])
+
 
 if __name__ == "__main__":
     main()

@@ -116,6 +116,8 @@ TEST(LinuxResources, SoundsAreFoundOnlyInsideTheSoundsFolderBesideTheExecutables
     ASSERT_TRUE(writeFileAtomically(tree / "share/brindle/secret.wav", "RIFF"));
     std::string const executable = tree / "bin/brindle";
     EXPECT_EQ(findResource(executable, "bell", "wav"), tree / "share/brindle/sounds/bell.wav");
+    ASSERT_EQ(chmod((tree / "share/brindle/sounds/bell.wav").c_str(), 0), 0);
+    EXPECT_TRUE(findResource(executable, "bell", "wav")) << "a sound that cannot be read is not missing";
     for (auto [name, extension] : { std::pair { "chime", "wav" }, { "digital", "wav" }, { "bell", "mp3" },
              { "../secret", "wav" }, { "..", "wav" }, { "", "wav" }, { "bell", "wav/../../secret" } })
         EXPECT_FALSE(findResource(executable, name, extension)) << name << "." << extension;

@@ -99,6 +99,23 @@ TEST_F(BrindleTest, ABackgroundLaunchRingsWithoutShowingTheWindowUntilReopened)
     EXPECT_EQ(platform.windows.front()->shows, 1);
 }
 
+// Hiding Brindle hides a ringing alarm's panel with the window. Every way back (Show Brindle, a
+// second launch, a notification click) shows the panel again, and only while it rings.
+TEST_F(BrindleTest, ShowingBrindleWhileItRingsShowsThePanelToo)
+{
+    launch({ alarm("t1", now()) });
+    platform.advance(1000);
+    auto shown = panel();
+    ASSERT_TRUE(shown);
+    controller->showWindow();
+    EXPECT_TRUE(controller->applicationShouldHandleReopen());
+    EXPECT_EQ(shown->presents, 2);
+
+    controller->stopAlarm();
+    controller->showWindow();
+    EXPECT_EQ(shown->presents, 2);
+}
+
 } // namespace
 
 } // namespace brindle::testing

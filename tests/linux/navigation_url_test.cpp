@@ -1,0 +1,36 @@
+#include "platform/linux/navigation_url.h"
+
+#include <gtest/gtest.h>
+
+namespace brindle::native {
+namespace {
+
+// The navigation policy decides on these parts, so each must be what WebKit will load.
+TEST(NavigationUrl, GivesSchemeHostAsWrittenAndTheDecodedPath)
+{
+    struct Case {
+        char const* text;
+        char const* scheme;
+        std::optional<std::string> host;
+        char const* path;
+    };
+    for (auto const& c : std::initializer_list<Case> {
+             // Query and fragment are not part of the path, so they cannot lend it an extension.
+             { "https://localhost:9443/planner/file.DMG?x=a.dmg#top", "https", "localhost", "/planner/file.DMG" },
+             { "https://planner.example/get/app%2Edmg", "https", "planner.example", "/get/app.dmg" },
+             // A "%" that starts no escape is kept as it is, as WebKit keeps it.
+             { "https://example.org/50%-off", "https", "example.org", "/50%-off" },
+             { "https://localhost/planner%4?q=100%", "https", "localhost", "/planner%4" },
+             { "https://localhost@evil.example/planner", "https", "evil.example", "/planner" },
+             { "mailto:someone@example.com", "mailto", std::nullopt, "someone@example.com" },
+         }) {
+        auto url = parseNavigationUrl(c.text);
+        ASSERT_TRUE(url) << c.text;
+        EXPECT_EQ(std::tie(url->scheme, url->host, url->path), std::tie(c.scheme, c.host, c.path)) << c.text;
+    }
+    for (char const* none : { "", "planner", "https://[::1/planner" })
+        EXPECT_FALSE(parseNavigationUrl(none)) << none;
+}
+
+} // namespace
+} // namespace brindle::native

@@ -1,0 +1,53 @@
+#include "bridge/bridge_request.h"
+#include "platform/unicode.h"
+#include "schedule/alarm_json.h"
+#include "schedule/user_defaults.h"
+
+#include <gtest/gtest.h>
+
+namespace brindle {
+namespace {
+
+using namespace std::string_literals;
+
+constexpr char const* replacement = "\xEF\xBF\xBD";
+
+// Only canonically equivalent texts are equal, and the whole text counts, past a NUL too: two
+// keys that differ after one must not snooze, fire or ring as one.
+TEST(TextEquality, ComparesWholeTextsUpToCanonicalEquivalence)
+{
+    struct Case {
+        std::string a, b;
+        bool same;
+    };
+    for (auto const& c : std::initializer_list<Case> {
+             { "caf\xC3\xA9", "cafe\xCC\x81", true },
+             { "\xC3\xA9\0x"s, "\xC3\xA9\0y"s, false },
+             { "x\0e\xCC\x81"s, "x\0\xC3\xA9"s, true },
+             { "alarm\0\xC3\xA9"s, "alarm", false },
+         })
+        EXPECT_EQ(sameText(c.a, c.b), c.same) << c.a << " / " << c.b;
+}
+
+// The store, the defaults and the page's messages are read by the same rules: a lone surrogate
+// becomes U+FFFD, a NUL byte refuses the text, and nothing written fails to read again.
+TEST(JsonText, EveryTextIsReadAlikeAndWhatIsWrittenReadsAgain)
+{
+    auto alarms = decodeAlarmsJson(R"([{"key":"a\udc00","at":1,"title":"\ud800","sound":"s","mode":"m"}])");
+    ASSERT_TRUE(alarms);
+    EXPECT_EQ(alarms->at(0).key, "a"s + replacement);
+    EXPECT_EQ(decodeAlarmsJson(encodeAlarmsJson(*alarms)), alarms);
+    EXPECT_EQ(encodeAlarmsJson({ Alarm { "\xED\xB0\x80", 1, "t", "s", "m", {} } }), "");
+
+    auto rewritten = writeFiredDefaults(R"({"other":"\udc00","fired":["\udc00"]})", { "k1.0" });
+    EXPECT_EQ(readFiredDefaults(rewritten), std::vector<std::string> { "k1.0" });
+    EXPECT_NE(rewritten.find("\"other\":\""s + replacement), std::string::npos) << rewritten;
+
+    EXPECT_FALSE(readRequest({ true, "https", "h",
+                                 R"({"id":1,"method":"stop"})"
+                                 "\0junk"s },
+        "h"));
+}
+
+} // namespace
+} // namespace brindle
