@@ -16,7 +16,8 @@ TEST(NavigationUrl, GivesSchemeHostAsWrittenAndTheDecodedPath)
     };
     for (auto const& c : std::initializer_list<Case> {
              // Query and fragment are not part of the path, so they cannot lend it an extension.
-             { "https://localhost:9443/planner/file.DMG?x=a.dmg#top", "https", "localhost", "/planner/file.DMG" },
+             { "https://localhost:9443/planner/file.DMG?x=a.dmg#top", "https", "localhost",
+                 "/planner/file.DMG" },
              { "https://planner.example/get/app%2Edmg", "https", "planner.example", "/get/app.dmg" },
              // A "%" that starts no escape is kept as it is, as WebKit keeps it.
              { "https://example.org/50%-off", "https", "example.org", "/50%-off" },
