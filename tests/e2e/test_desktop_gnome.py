@@ -1,10 +1,14 @@
 #!/usr/bin/python3
-"""Brindle under a real GNOME Shell on Wayland (headless, with its Xwayland, its notification
-service and a private logind stand-in): the ringing panel stays above another application's
-window after the user clicks that window, the ring's notification is in the message tray with
-its two actions and each does what the panel's button does, and the sound is heard until then."""
+"""Brindle started with the session, as its autostart entry starts it, under a real GNOME Shell on
+Wayland (headless, with its Xwayland, its notification service and a private logind stand-in)
+and a real PulseAudio server: alarms ring without the window ever showing; the ringing panel
+stays above another application's window after the user clicks that window; the ring's
+notification is in the message tray with its two actions, each doing what the panel's button
+does; the sound is heard until then, also after the sound server restarts mid-ring."""
 
+import array
 import json
+import math
 import os
 import subprocess
 import sys
@@ -15,11 +19,48 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import harness  # noqa: E402
-from test_desktop_session import SoundServer  # noqa: E402
 
 EXTENSION = "unsafe@brindle.test"
 OTHER_APP = ("import gi; gi.require_version('Gtk', '3.0'); from gi.repository import Gtk; "
              "w = Gtk.Window(title='Other app'); w.set_default_size(1500, 950); w.show_all(); Gtk.main()")
+
+RATE = 8000
+
+
+class SoundServer:
+    """PulseAudio on a socket of its own, playing into a null sink that parec records."""
+
+    def __init__(self, root):
+        self.socket, self.recording, self.server, self.recorder = root / "native", root / "recording.raw", None, None
+        os.environ.update(PULSE_SERVER=f"unix:{self.socket}", XDG_RUNTIME_DIR=str(root))
+
+    def start(self):
+        self.server = subprocess.Popen(
+            ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disable-shm=yes",
+             f"--load=module-native-protocol-unix socket={self.socket} auth-anonymous=1",
+             "--load=module-null-sink sink_name=brindle_test"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        harness.wait_for(lambda: subprocess.run(["pactl", "info"], capture_output=True).returncode == 0,
+                         what="PulseAudio")
+        subprocess.run(["pactl", "set-default-sink", "brindle_test"], check=True)
+        self.recording.write_bytes(b"")
+        self.recorder = subprocess.Popen(
+            ["parec", "-d", "brindle_test.monitor", "--raw", "--format=s16le", "--channels=1", f"--rate={RATE}"],
+            stdout=open(self.recording, "ab"))
+
+    def stop(self):
+        for process in filter(None, (self.recorder, self.server)):
+            process.kill()
+            process.wait()
+
+    def loudness(self, seconds=0.5):
+        """The RMS of the last half second recorded, as a share of full scale."""
+        samples = array.array("h", self.recording.read_bytes()[-int(RATE * seconds) * 2:])
+        return math.sqrt(sum(s * s for s in samples) / max(len(samples), 1)) / 32768
+
+    def wait_loud(self, loud=True):
+        time.sleep(0.6)
+        harness.wait_for(lambda: (self.loudness() > 0.02) == loud, timeout=20, what=f"loud={loud}")
 
 
 class GnomeShell:
@@ -76,7 +117,7 @@ class GnomeShell:
 
 class GnomeWaylandTest(unittest.TestCase):
     def test_the_panel_stays_above_a_clicked_window_and_the_tray_answers_the_ring(self):
-        with harness.Brindle(start=False, notifications=False) as brindle:
+        with harness.Brindle(start=False, notifications=False, arguments=["--gapplication-service"]) as brindle:
             sound = SoundServer(brindle.root)
             self.addCleanup(sound.stop)
             sound.start()
@@ -101,6 +142,11 @@ class GnomeWaylandTest(unittest.TestCase):
             for title, answer in (("Tea", "Snooze 5 minutes"), ("Bus", "Stop alarm")):
                 harness.wait_for(lambda: [n for n in shell.tray() or [] if n[1] == title], what=f"{title} in the tray")
                 sound.wait_loud()
+                if title == "Tea":  # The sound server goes away mid-ring and comes back.
+                    sound.stop()
+                    time.sleep(2)
+                    sound.start()
+                    sound.wait_loud()
                 # What a click into the window does: Mutter raises it and gives it the focus.
                 shell.eval("global.display.list_all_windows().find(w => w.get_title() == 'Other app')"
                            ".activate(global.get_current_time()); return 1;")
@@ -118,6 +164,9 @@ class GnomeWaylandTest(unittest.TestCase):
             keys = [a["key"] for a in brindle.stored_alarms()]
             self.assertIn("t1/tea/snooze", keys)
             self.assertNotIn("t2/bus/snooze", keys)
+            self.assertNotIn("Brindle", shell.stacking(), "the window never showed")
+            subprocess.run([brindle.binary], env=brindle.environment(), timeout=60, check=True)
+            harness.wait_for(lambda: "Brindle" in shell.stacking(), what="the window, once the user opens Brindle")
 
 
 if __name__ == "__main__":

@@ -17,8 +17,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import harness  # noqa: E402
-from test_desktop_gnome import OTHER_APP  # noqa: E402
-from test_desktop_session import SoundServer  # noqa: E402
+from test_desktop_gnome import OTHER_APP, SoundServer  # noqa: E402
 
 USER = "brindle-sway"
 
