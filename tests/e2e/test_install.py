@@ -2,22 +2,18 @@
 """`cmake --install` lays Brindle out under a fresh prefix, and the installed Brindle rings with its
 sounds from there."""
 
-import configparser
 import os
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
 import unittest
-import xml.etree.ElementTree as ElementTree
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
 from harness import now_ms, visible_windows, wait_for  # noqa: E402
 
-SOURCE_DIR = Path(os.environ.get("BRINDLE_SOURCE_DIR", Path(__file__).resolve().parents[2]))
 APPLICATION_ID = "app.brindle.Brindle"
 SOUNDS = ("bell", "chime", "digital")
 
@@ -45,40 +41,15 @@ class InstallTest(unittest.TestCase):
         if result.returncode != 0:
             shutil.rmtree(cls.prefix, ignore_errors=True)
             raise AssertionError(f"cmake --install failed:\n{result.stdout}{result.stderr}")
-        cls.install_log = result.stdout
 
     @classmethod
     def tearDownClass(cls):
         shutil.rmtree(cls.prefix, ignore_errors=True)
 
     def test_layout(self):
+        # What the desktop looks for is there (tests/linux/check-install reads each file), and
+        # nothing of the build or the tests comes along.
         prefix = self.prefix
-        binary = prefix / "bin" / "brindle"
-        self.assertTrue(binary.is_file() and os.access(binary, os.X_OK), self.install_log)
-
-        for sound in SOUNDS:
-            self.assertEqual((prefix / "share" / "brindle" / "sounds" / f"{sound}.wav").read_bytes(),
-                             (SOURCE_DIR / "resources" / "sounds" / f"{sound}.wav").read_bytes())
-
-        desktop = prefix / "share" / "applications" / f"{APPLICATION_ID}.desktop"
-        validation = subprocess.run(["desktop-file-validate", str(desktop)], capture_output=True, text=True)
-        self.assertEqual(validation.returncode, 0, validation.stdout + validation.stderr)
-        entry = configparser.ConfigParser(interpolation=None)
-        entry.optionxform = str
-        entry.read(desktop, encoding="utf-8")
-        section = entry["Desktop Entry"]
-        # The entry starts the installed binary and shows the installed icon.
-        self.assertEqual((section["Name"], section["Exec"].split()[0], section["Icon"]),
-                         ("Brindle", binary.name, APPLICATION_ID))
-
-        icons = prefix / "share" / "icons" / "hicolor"
-        svg = icons / "scalable" / "apps" / f"{APPLICATION_ID}.svg"
-        self.assertEqual(ElementTree.parse(svg).getroot().tag, "{http://www.w3.org/2000/svg}svg")
-        png = (icons / "256x256" / "apps" / f"{APPLICATION_ID}.png").read_bytes()[:24]
-        self.assertEqual((png[:8], png[12:16], struct.unpack(">II", png[16:24])),
-                         (b"\x89PNG\r\n\x1a\n", b"IHDR", (256, 256)))
-
-        # Nothing of the build or the tests comes along.
         installed = sorted(str(path.relative_to(prefix)) for path in prefix.rglob("*") if path.is_file())
         self.assertEqual(installed, sorted([
             "bin/brindle",
