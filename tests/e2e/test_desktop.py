@@ -8,7 +8,6 @@ import signal
 import socket
 import subprocess
 import time
-import unittest
 from pathlib import Path
 
 import dbus
