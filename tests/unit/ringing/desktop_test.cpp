@@ -16,7 +16,8 @@ protected:
     }
 };
 
-// Every way a ring ends takes its notification away with the panel.
+// Of two rings in one pass only the second's notification stays on screen, and every way a ring
+// ends takes it away with the panel; its snooze is the panel's snooze.
 TEST_F(RingNotification, IsWithdrawnHoweverTheRingEnds)
 {
     using Ending = std::pair<char const*, std::function<void()>>;
@@ -24,6 +25,12 @@ TEST_F(RingNotification, IsWithdrawnHoweverTheRingEnds)
              Ending { "panel stop", [this] { panel()->content.onStop(); } },
              Ending { "panel snooze", [this] { panel()->content.onSnooze(); } },
              Ending { "notification stop", [this] { shown()->content.onStop(); } },
+             Ending { "notification snooze",
+                 [this] {
+                     shown()->content.onSnooze();
+                     EXPECT_TRUE(platform.openPanels().empty());
+                     EXPECT_EQ(stored().back().key, "t1/notification snooze/snooze");
+                 } },
              Ending { "page stop", [this] { post(R"({"id":1,"method":"stop"})"); } },
              Ending { "new schedule",
                  [this] { post(R"({"id":2,"method":"schedule","data":{"alarms":[],"taskIds":[]}})"); } },
@@ -31,26 +38,14 @@ TEST_F(RingNotification, IsWithdrawnHoweverTheRingEnds)
          }) {
         platform.alarmNotifications.clear();
         controller.emplace(platform, "localhost");
-        launch({ alarm("t1/" + std::string(how), now()) });
+        launch({ alarm("first", now()), alarm("t1/" + std::string(how), now()) });
         platform.advance(1000);
         ASSERT_TRUE(shown()) << how;
+        EXPECT_EQ(shown()->content.body, "Title of t1/" + std::string(how));
         end();
         EXPECT_FALSE(controller->active()) << how;
         EXPECT_TRUE(platform.shownAlarmNotifications().empty()) << how;
     }
-}
-
-// Two rings in one pass leave the second's notification alone on screen, and its snooze is the
-// panel's snooze.
-TEST_F(RingNotification, OneForTheRingingAlarmWhoseSnoozeIsThePanels)
-{
-    launch({ alarm("first", now()), alarm("second", now()) });
-    platform.advance(1000);
-    ASSERT_TRUE(shown());
-    EXPECT_EQ(shown()->content.body, "Title of second");
-    shown()->content.onSnooze();
-    EXPECT_TRUE(platform.openPanels().empty());
-    EXPECT_EQ(stored().back().key, "second/snooze");
 }
 
 // A ringing alarm whose output goes away tries again every second and a half, for as long as it
