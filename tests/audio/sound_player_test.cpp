@@ -22,8 +22,8 @@ std::string soundPath(std::string_view name)
     return std::string(BRINDLE_SOUNDS_DIR) + "/" + std::string(name) + ".wav";
 }
 
-// Runs the main context, which carries the players' bus watches, until the condition holds or a
-// generous deadline passes; the deadline only keeps a broken build from hanging the suite.
+// Runs the main context (the players' bus watches) until the condition holds; the deadline only
+// keeps a broken build from hanging the suite.
 bool runUntil(std::function<bool()> const& condition, std::chrono::seconds deadline = 30s)
 {
     for (auto giveUp = std::chrono::steady_clock::now() + deadline; !condition();
@@ -105,15 +105,11 @@ private:
     Heard heard_;
 };
 
-class GstSound : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { gst_init(nullptr, nullptr); }
-};
-
 // A one-shot sound plays once and lets the output go. An alarm rings until answered, so its
 // sound runs on past the end of the file, seamlessly, and falls silent at once when stopped.
-TEST_F(GstSound, AOneShotPlaysOnceAndALoopRepeatsWithoutAGapUntilStopped)
+TEST(GstSound, AOneShotPlaysOnceAndALoopRepeatsWithoutAGapUntilStopped)
 {
+    gst_init(nullptr, nullptr);
     for (auto name : knownSounds) {
         SCOPED_TRACE(std::string(name));
         Listener once;
@@ -140,8 +136,9 @@ TEST_F(GstSound, AOneShotPlaysOnceAndALoopRepeatsWithoutAGapUntilStopped)
 
 // Only a file that decodes as a wave gets a player; anything else leaves the alarm silent rather
 // than keeping the sound before it.
-TEST_F(GstSound, OnlyDecodableWaveFilesGetAPlayer)
+TEST(GstSound, OnlyDecodableWaveFilesGetAPlayer)
 {
+    gst_init(nullptr, nullptr);
     EXPECT_TRUE(createGstSoundPlayer(soundPath("bell")));
     std::string const path = ::testing::TempDir() + "brindle-not-a-sound.wav";
     for (std::string bytes : { ""s, "RIFF\x24\0\0\0AVI LIST"s,

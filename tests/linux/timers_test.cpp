@@ -7,8 +7,7 @@
 namespace brindle::native {
 namespace {
 
-// Runs the default main context until the condition holds or a generous deadline passes; the
-// deadline only keeps a broken source from hanging the test, it measures nothing.
+// Runs the default main context until the condition holds; the deadline measures nothing.
 inline bool runUntil(std::function<bool()> const& condition)
 {
     gint64 const deadline = g_get_monotonic_time() + 20 * G_USEC_PER_SEC;
@@ -37,9 +36,8 @@ protected:
     }
 };
 
-// A one-shot timer fires once, a repeating one until invalidated, a destroyed one never. A
-// default-only timer is held while any dialog is up and fires from the main loop after the last
-// closes, unless it was invalidated or destroyed meanwhile; a repeating one pauses.
+// A one-shot fires once, a repeating one until invalidated, a destroyed one never. A default-only
+// one waits for the last dialog to close and fires from the main loop; a repeating one pauses.
 TEST_F(Timers, FireAsAskedAndDefaultOnlyTimersWaitForTheLastDialog)
 {
     int once = 0, safety = 0, dropped = 0, repeating = 0;

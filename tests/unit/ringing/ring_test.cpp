@@ -73,7 +73,6 @@ TEST_F(Ring, PlaysShippedSoundsByExactNameAndTheBellForAnyOther)
         controller->play(name, false);
         EXPECT_EQ(playing(), "/resources/" + std::string(file) + ".wav") << name;
     }
-    EXPECT_EQ(platform.sounds.size(), 6u);
     // Without the resource there is nothing to switch to, so the sound goes on.
     platform.resources.erase("bell");
     controller->play("gong", true);

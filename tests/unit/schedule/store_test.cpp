@@ -34,17 +34,6 @@ TEST_F(Store, SavesTheListWholeOrLeavesTheOldFile)
     EXPECT_EQ(platform.files[storePath], "[]");
 }
 
-TEST_F(Store, WithoutADataFolderNothingIsReadOrWritten)
-{
-    platform.dataDirectory.reset();
-    launch({ alarm("t1", now()) });
-    platform.files.clear();
-    controller->save();
-    platform.advance(second);
-    EXPECT_TRUE(controller->alarms().empty());
-    EXPECT_FALSE(platform.files.contains(storePath));
-}
-
 // Composed and decomposed spellings are one delivery; a key added again keeps its place.
 TEST(FiredSet, MatchesCanonicallyAndKeepsDeliveryOrder)
 {
