@@ -5,10 +5,9 @@
 #include <gtest/gtest.h>
 
 namespace brindle::native {
-namespace {
 
 // Runs the default main context until the condition holds; the deadline measures nothing.
-inline bool runUntil(std::function<bool()> const& condition)
+static bool runUntil(std::function<bool()> const& condition)
 {
     gint64 const deadline = g_get_monotonic_time() + 20 * G_USEC_PER_SEC;
     while (!condition() && g_get_monotonic_time() < deadline) {
@@ -72,5 +71,4 @@ TEST_F(Timers, FireAsAskedAndDefaultOnlyTimersWaitForTheLastDialog)
     EXPECT_FALSE(oneShot->isValid());
 }
 
-} // namespace
 } // namespace brindle::native

@@ -5,16 +5,7 @@
 
 namespace brindle::testing {
 
-namespace {
-
-class RingNotification : public BrindleTest {
-protected:
-    std::shared_ptr<fake::FakeAlarmNotification> shown() const
-    {
-        auto all = platform.shownAlarmNotifications();
-        return all.size() == 1 ? all.front() : nullptr;
-    }
-};
+using RingNotification = BrindleTest;
 
 // Of two rings in one pass only the second's notification stays on screen, and every way a ring
 // ends takes it away with the panel; its snooze is the panel's snooze.
@@ -48,8 +39,7 @@ TEST_F(RingNotification, IsWithdrawnHoweverTheRingEnds)
     }
 }
 
-// A ringing alarm whose output goes away tries again every second and a half, for as long as it
-// rings and no longer; a preview does not.
+// A ringing alarm without output tries again every 1.5 s while it rings; a preview does not.
 TEST_F(BrindleTest, ARingingAlarmOpensItsOutputAgainUntilItPlaysAndAPreviewStaysSilent)
 {
     platform.audioOutput = false;
@@ -110,7 +100,5 @@ TEST_F(BrindleTest, ShowingBrindleWhileItRingsShowsThePanelToo)
     controller->showWindow();
     EXPECT_EQ(shown->presents, 2);
 }
-
-} // namespace
 
 } // namespace brindle::testing

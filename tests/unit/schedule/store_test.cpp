@@ -1,7 +1,6 @@
 #include "unit/fixture.h"
 
 namespace brindle::testing {
-namespace {
 
 using Store = BrindleTest;
 
@@ -54,5 +53,4 @@ TEST(FiredDefaults, ReadsOnlyAnArrayOfTextsAndRewritesOnlyThatMember)
         std::optional(std::vector<std::string> { "k1.0" }));
 }
 
-} // namespace
 } // namespace brindle::testing
