@@ -90,15 +90,15 @@ TEST_F(BrindleTest, ShowingBrindleWhileItRingsShowsThePanelToo)
 {
     launch({ alarm("t1", now()) });
     platform.advance(1000);
-    auto shown = panel();
-    ASSERT_TRUE(shown);
+    auto ringPanel = panel();
+    ASSERT_TRUE(ringPanel);
     controller->showWindow();
     EXPECT_TRUE(controller->applicationShouldHandleReopen());
-    EXPECT_EQ(shown->presents, 2);
+    EXPECT_EQ(ringPanel->presents, 2);
 
     controller->stopAlarm();
     controller->showWindow();
-    EXPECT_EQ(shown->presents, 2);
+    EXPECT_EQ(ringPanel->presents, 2);
 }
 
 } // namespace brindle::testing
