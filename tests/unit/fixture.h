@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 #include <optional>
-#include <ranges>
 #include <string>
 #include <vector>
 
@@ -60,8 +59,10 @@ protected:
     template <typename List, typename Member>
     static std::vector<std::string> pluck(List const& list, Member member)
     {
-        auto const all = std::views::transform(list, member);
-        return { all.begin(), all.end() };
+        std::vector<std::string> all;
+        for (auto const& item : list)
+            all.push_back(item.*member);
+        return all;
     }
     std::vector<std::string> keys() const { return pluck(controller->alarms(), &Alarm::key); }
     std::vector<std::string> notified() const

@@ -84,8 +84,7 @@ TEST_F(BrindleTest, ABackgroundLaunchRingsWithoutShowingTheWindowUntilReopened)
     EXPECT_EQ(platform.windows.front()->shows, 1);
 }
 
-// Hiding Brindle hides a ringing alarm's panel with the window. Every way back (Show Brindle, a
-// second launch, a notification click) shows the panel again, and only while it rings.
+// Show Brindle and a second launch also show a ringing alarm's hidden panel, only while it rings.
 TEST_F(BrindleTest, ShowingBrindleWhileItRingsShowsThePanelToo)
 {
     launch({ alarm("t1", now()) });
