@@ -1,7 +1,6 @@
-// Feeds arbitrary page messages to a launched controller on the fake platform; the first byte picks
-// the frame and origin claimed and whether an alarm rings. Besides the sanitizers' findings it
-// checks that only the planner's main frame is answered, at most once, with a well-formed reply
-// script; that an unanswered message changes nothing; and that the store holds the schedule.
+// Feeds arbitrary page messages (the first byte picks frame, origin and a ringing alarm) to a
+// launched controller: only the planner's main frame is answered, at most once, with a reply
+// script; an unanswered message changes nothing; the store holds the schedule.
 
 #include "app/app_delegate.h"
 #include "platform/fake/fake_platform.h"

@@ -1,6 +1,5 @@
-// Feeds arbitrary bytes to Brindle as its store and defaults files (split at the first 0xFF
-// byte, which UTF-8 never holds). Whatever they hold, Brindle starts; after a delivery it writes
-// both back, and a second launch reads from them the schedule and fired keys the first one held.
+// Feeds arbitrary bytes as the store and defaults files (split at the first 0xFF byte): Brindle
+// starts, writes both after a delivery, and a second launch reads back what the first one held.
 
 #include "app/app_delegate.h"
 #include "platform/fake/fake_platform.h"
@@ -16,10 +15,8 @@ using namespace brindle;
 
 static void require(bool holds, char const* promise)
 {
-    if (holds)
-        return;
-    std::fprintf(stderr, "store promise broken: %s\n", promise);
-    std::abort();
+    if (!holds)
+        std::fprintf(stderr, "store promise broken: %s\n", promise), std::abort();
 }
 
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size)

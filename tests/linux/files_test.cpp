@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <filesystem>
 #include <glib.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -10,7 +11,6 @@
 #include <vector>
 
 namespace brindle::native {
-namespace {
 
 // A fresh folder under the system's temporary folder, removed with everything in it at the end.
 struct TemporaryFolder {
@@ -33,9 +33,8 @@ protected:
     std::vector<std::string> entries() const
     {
         std::vector<std::string> names;
-        g_autoptr(GDir) directory = g_dir_open(folder.path.c_str(), 0, nullptr);
-        while (char const* name = directory ? g_dir_read_name(directory) : nullptr)
-            names.emplace_back(name);
+        for (auto const& entry : std::filesystem::directory_iterator(folder.path))
+            names.push_back(entry.path().filename());
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -123,5 +122,4 @@ TEST(LinuxResources, SoundsAreFoundOnlyInsideTheSoundsFolderBesideTheExecutables
         EXPECT_FALSE(findResource(executable, name, extension)) << name << "." << extension;
 }
 
-} // namespace
 } // namespace brindle::native

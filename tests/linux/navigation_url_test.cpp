@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 namespace brindle::native {
-namespace {
 
 // The navigation policy decides on these parts, so each must be what WebKit will load.
 TEST(NavigationUrl, GivesSchemeHostAsWrittenAndTheDecodedPath)
@@ -33,5 +32,4 @@ TEST(NavigationUrl, GivesSchemeHostAsWrittenAndTheDecodedPath)
         EXPECT_FALSE(parseNavigationUrl(none)) << none;
 }
 
-} // namespace
 } // namespace brindle::native

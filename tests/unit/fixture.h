@@ -24,8 +24,7 @@ inline Alarm alarm(std::string key, double at, std::string mode = "alarm", std::
     return { std::move(key), at, std::move(title), std::move(sound), std::move(mode), std::move(baseKey) };
 }
 
-// A controller on the fake platform, launched the way Brindle launches with its schedule taken
-// from the store file; restart() is a new process over the same files.
+// A controller on the fake platform, launched from the store file; restart() is a new process.
 class BrindleTest : public ::testing::Test {
 protected:
     fake::FakePlatform platform;
@@ -38,11 +37,6 @@ protected:
         platform.files[storePath] = encodeAlarmsJson(alarms);
         controller->applicationDidFinishLaunching();
         platform.deliverCompletions();
-    }
-    void load(std::vector<Alarm> const& alarms)
-    {
-        platform.files[storePath] = encodeAlarmsJson(alarms);
-        controller->loadAlarms();
     }
     void restart()
     {
@@ -80,6 +74,11 @@ protected:
     {
         auto open = platform.openPanels();
         return open.size() == 1 ? open.front() : nullptr;
+    }
+    std::shared_ptr<fake::FakeAlarmNotification> shown() const
+    {
+        auto all = platform.shownAlarmNotifications();
+        return all.size() == 1 ? all.front() : nullptr;
     }
     std::string playing() const { return platform.playingSound() ? platform.playingSound()->path : ""; }
 

@@ -5,18 +5,10 @@
 
 namespace brindle::testing {
 
-namespace {
+using RingNotification = BrindleTest;
 
-class RingNotification : public BrindleTest {
-protected:
-    std::shared_ptr<fake::FakeAlarmNotification> shown() const
-    {
-        auto all = platform.shownAlarmNotifications();
-        return all.size() == 1 ? all.front() : nullptr;
-    }
-};
-
-// Every way a ring ends takes its notification away with the panel.
+// Of two rings in one pass only the second's notification stays on screen, and every way a ring
+// ends takes it away with the panel; its snooze is the panel's snooze.
 TEST_F(RingNotification, IsWithdrawnHoweverTheRingEnds)
 {
     using Ending = std::pair<char const*, std::function<void()>>;
@@ -24,6 +16,12 @@ TEST_F(RingNotification, IsWithdrawnHoweverTheRingEnds)
              Ending { "panel stop", [this] { panel()->content.onStop(); } },
              Ending { "panel snooze", [this] { panel()->content.onSnooze(); } },
              Ending { "notification stop", [this] { shown()->content.onStop(); } },
+             Ending { "notification snooze",
+                 [this] {
+                     shown()->content.onSnooze();
+                     EXPECT_TRUE(platform.openPanels().empty());
+                     EXPECT_EQ(stored().back().key, "t1/notification snooze/snooze");
+                 } },
              Ending { "page stop", [this] { post(R"({"id":1,"method":"stop"})"); } },
              Ending { "new schedule",
                  [this] { post(R"({"id":2,"method":"schedule","data":{"alarms":[],"taskIds":[]}})"); } },
@@ -31,30 +29,17 @@ TEST_F(RingNotification, IsWithdrawnHoweverTheRingEnds)
          }) {
         platform.alarmNotifications.clear();
         controller.emplace(platform, "localhost");
-        launch({ alarm("t1/" + std::string(how), now()) });
+        launch({ alarm("first", now()), alarm("t1/" + std::string(how), now()) });
         platform.advance(1000);
         ASSERT_TRUE(shown()) << how;
+        EXPECT_EQ(shown()->content.body, "Title of t1/" + std::string(how));
         end();
         EXPECT_FALSE(controller->active()) << how;
         EXPECT_TRUE(platform.shownAlarmNotifications().empty()) << how;
     }
 }
 
-// Two rings in one pass leave the second's notification alone on screen, and its snooze is the
-// panel's snooze.
-TEST_F(RingNotification, OneForTheRingingAlarmWhoseSnoozeIsThePanels)
-{
-    launch({ alarm("first", now()), alarm("second", now()) });
-    platform.advance(1000);
-    ASSERT_TRUE(shown());
-    EXPECT_EQ(shown()->content.body, "Title of second");
-    shown()->content.onSnooze();
-    EXPECT_TRUE(platform.openPanels().empty());
-    EXPECT_EQ(stored().back().key, "second/snooze");
-}
-
-// A ringing alarm whose output goes away tries again every second and a half, for as long as it
-// rings and no longer; a preview does not.
+// A ringing alarm without output tries again every 1.5 s while it rings; a preview does not.
 TEST_F(BrindleTest, ARingingAlarmOpensItsOutputAgainUntilItPlaysAndAPreviewStaysSilent)
 {
     platform.audioOutput = false;
@@ -99,23 +84,20 @@ TEST_F(BrindleTest, ABackgroundLaunchRingsWithoutShowingTheWindowUntilReopened)
     EXPECT_EQ(platform.windows.front()->shows, 1);
 }
 
-// Hiding Brindle hides a ringing alarm's panel with the window. Every way back (Show Brindle, a
-// second launch, a notification click) shows the panel again, and only while it rings.
+// Show Brindle and a second launch also show a ringing alarm's hidden panel, only while it rings.
 TEST_F(BrindleTest, ShowingBrindleWhileItRingsShowsThePanelToo)
 {
     launch({ alarm("t1", now()) });
     platform.advance(1000);
-    auto shown = panel();
-    ASSERT_TRUE(shown);
+    auto ringPanel = panel();
+    ASSERT_TRUE(ringPanel);
     controller->showWindow();
     EXPECT_TRUE(controller->applicationShouldHandleReopen());
-    EXPECT_EQ(shown->presents, 2);
+    EXPECT_EQ(ringPanel->presents, 2);
 
     controller->stopAlarm();
     controller->showWindow();
-    EXPECT_EQ(shown->presents, 2);
+    EXPECT_EQ(ringPanel->presents, 2);
 }
-
-} // namespace
 
 } // namespace brindle::testing

