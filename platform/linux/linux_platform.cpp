@@ -119,10 +119,7 @@ NotificationClient& LinuxPlatform::notifications()
 {
     if (!notifications_) {
         notifications_ = std::make_unique<NotificationClient>([this](std::string const& activationToken) {
-            // On Wayland only a token from the server lets the window take the focus from the
-            // application the user was in; GTK hands it to the compositor when it presents.
-            if (!activationToken.empty() && mainWindow_)
-                gtk_window_set_startup_id(mainWindow_, activationToken.c_str());
+            acceptActivation(activationToken);
             if (delegate_)
                 delegate_->showWindow();
         });

@@ -61,6 +61,7 @@ public:
 
 private:
     void trackShown(GtkWindow* window);
+    void acceptActivation(std::string const& activationToken);
     void watch(GtkWidget* widget, GtkWidget** slot);
     void watch(GtkWindow* window, GtkWindow** slot);
     void dismissDialogs();

@@ -3,6 +3,8 @@
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/web_view.h"
 
+#include <gdk/gdkx.h>
+
 namespace brindle::native {
 
 namespace {
@@ -81,6 +83,27 @@ void LinuxPlatform::activateApplication()
 {
     if (lastShown_ && gtk_widget_get_visible(GTK_WIDGET(lastShown_)))
         gtk_window_present(lastShown_);
+}
+
+// A click on one of Brindle's notifications entitles its window to the focus. On Wayland only a
+// token from the notification server proves the click; GTK hands it to the compositor when it
+// presents. A server that sends none (GNOME Shell) has Brindle on X11 or Xwayland, where the
+// window manager gives the focus only to a request dated after the user's last interaction: the
+// window's requests are dated when the click reached Brindle, as GTK dates them from the
+// "_TIME" startup ids that launchers hand over.
+void LinuxPlatform::acceptActivation(std::string const& activationToken)
+{
+    if (!mainWindow_)
+        return;
+    if (!activationToken.empty()) {
+        gtk_window_set_startup_id(mainWindow_, activationToken.c_str());
+        return;
+    }
+    if (!GDK_IS_X11_DISPLAY(gtk_widget_get_display(GTK_WIDGET(mainWindow_))))
+        return;
+    gtk_widget_realize(GTK_WIDGET(mainWindow_));
+    GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(mainWindow_));
+    gdk_x11_window_set_user_time(window, gdk_x11_get_server_time(window));
 }
 
 void LinuxPlatform::hideAllWindows()
