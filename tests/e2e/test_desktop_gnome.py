@@ -1,10 +1,11 @@
 #!/usr/bin/python3
 """Brindle started with the session, as its autostart entry starts it, under a real GNOME Shell on
-Wayland (headless, with its Xwayland, its notification service and a private logind stand-in)
-and a real PulseAudio server: alarms ring without the window ever showing; the ringing panel
-stays above another application's window after the user clicks that window; the ring's
-notification is in the message tray with its two actions, each doing what the panel's button
-does; the sound is heard until then, also after the sound server restarts mid-ring."""
+Wayland (headless, with its Xwayland, two monitors, its notification service and a private logind
+stand-in) and a real PulseAudio server: alarms ring without the window ever showing; the ringing
+panel comes up centred on the monitor the user works on and stays above another application's
+window after the user clicks that window; the ring's notification is in the message tray with its
+two actions, each doing what the panel's button does; the sound is heard until then, also after
+the sound server restarts mid-ring; clicking a reminder in the tray brings the window to the front."""
 
 import array
 import json
@@ -85,11 +86,14 @@ class GnomeShell:
                                        env=dict(env, DBUS_SESSION_BUS_ADDRESS=env["DBUS_SYSTEM_BUS_ADDRESS"]),
                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         time.sleep(1)
-        mode = ["--x11", "--replace"] if x11 else ["--headless", "--wayland", "--virtual-monitor", "1600x1000",
+        mode = ["--x11", "--replace"] if x11 else ["--headless", "--wayland", *["--virtual-monitor", "1600x1000"] * 2,
                                                    "--wayland-display", self.wayland]
         self.shell = subprocess.Popen(["gnome-shell", *mode], env=env,
                                       stdout=subprocess.DEVNULL, stderr=open(root / "shell.log", "w"))
         harness.wait_for(lambda: self.shell.poll() is None and self.eval("1") == 1, what="GNOME Shell")
+        # GNOME starts in its overview, which takes no activation requests from windows.
+        harness.wait_for(lambda: self.eval("const M = imports.ui.main; if (!M.layoutManager._startingUp) M.overview.hide();"
+                                           "return !M.layoutManager._startingUp && !M.overview.visible;"), what="the desktop")
 
     def eval(self, script):
         """The value of the script in the shell (which answers it as JSON), or None while it cannot answer."""
@@ -111,6 +115,19 @@ class GnomeShell:
     def press(self, label):
         self.eval("imports.ui.main.messageTray.getSources().flatMap(s => s.notifications)"
                   f".flatMap(n => n.actions).find(a => a.label == {json.dumps(label)}).callback(); return 1;")
+
+    def focused(self):
+        return self.eval("return global.display.focus_window?.get_title();")
+
+    def click(self, title, across):
+        """A click from a virtual pointer, the share `across` of the way across the window."""
+        self.eval("const C = imports.gi.Clutter; global.brindlePointer ??= C.get_default_backend().get_default_seat()"
+                  ".create_virtual_device(C.InputDeviceType.POINTER_DEVICE); const p = global.brindlePointer;"
+                  f"const r = global.display.list_all_windows().find(w => w.get_title() == '{title}').get_frame_rect();"
+                  f"p.notify_absolute_motion(C.CURRENT_TIME, r.x + r.width * {across}, r.y + r.height / 2);"
+                  "[C.ButtonState.PRESSED, C.ButtonState.RELEASED].forEach(s => p.notify_button(C.CURRENT_TIME, 1, s));"
+                  "return 1;")
+        harness.wait_for(lambda: self.focused() == title, what=f"{title} to take the focus")
 
     def stop(self):
         for process in (self.shell, self.logind, self.system_bus):
@@ -143,6 +160,15 @@ class GnomeTest(unittest.TestCase):
             other = subprocess.Popen(["/usr/bin/python3", "-c", OTHER_APP],
                                      env=dict(os.environ, GDK_BACKEND="x11" if x11 else "wayland"))
             self.addCleanup(other.kill)
+            # On the right of the last monitor, clear of Brindle's centred window and panel; the user
+            # works there (on Wayland the second of two).
+            harness.wait_for(lambda: "Other app" in shell.stacking(), what="the other window")
+            time.sleep(1)
+            left = 1000 if x11 else 2600
+            harness.wait_for(lambda: shell.eval("const w = global.display.list_all_windows().find(w => w.get_title() == "
+                                                f"'Other app'); w.unmaximize(3); w.move_resize_frame(true, {left}, 100, 580, 800);"
+                                                f"return w.get_frame_rect().x == {left};"), what="the other window in place")
+            shell.click("Other app", 0.9)
 
             now = harness.now_ms()
             brindle.write_store([
@@ -151,6 +177,12 @@ class GnomeTest(unittest.TestCase):
             brindle.start()
             harness.wait_for(lambda: brindle.check_running() or "Brindle alarm" in (shell.stacking() or []),
                              what="the panel")
+            # Centred on the monitor the user works on: its number, and how far off its middle.
+            panel = shell.eval("const w = global.display.list_all_windows().find(w => w.get_title() == 'Brindle alarm');"
+                               "const r = w.get_frame_rect(), a = w.get_work_area_current_monitor(); return [w.get_monitor(),"
+                               "Math.abs(r.x + r.width / 2 - a.x - a.width / 2) + Math.abs(r.y + r.height / 2 - a.y - a.height / 2)];")
+            self.assertEqual(panel[0], 0 if x11 else 1, panel)
+            self.assertLess(panel[1], 40, panel)
             for title, answer in (("Tea", "Snooze 5 minutes"), ("Bus", "Stop alarm")):
                 harness.wait_for(lambda: [n for n in shell.tray() or [] if n[1] == title], what=f"{title} in the tray")
                 sound.wait_loud()
@@ -159,11 +191,7 @@ class GnomeTest(unittest.TestCase):
                     time.sleep(2)
                     sound.start()
                     sound.wait_loud()
-                # What a click into the window does: Mutter raises it and gives it the focus.
-                shell.eval("global.display.list_all_windows().find(w => w.get_title() == 'Other app')"
-                           ".activate(global.get_current_time()); return 1;")
-                harness.wait_for(lambda: shell.eval("return global.display.focus_window.get_title();") == "Other app",
-                                 what="the other window to take the focus")
+                shell.click("Other app", 0.9)
                 time.sleep(0.5)
                 order = shell.stacking()
                 self.assertGreater(order.index("Brindle alarm"), order.index("Other app"), order)
@@ -179,6 +207,16 @@ class GnomeTest(unittest.TestCase):
             self.assertNotIn("Brindle", shell.stacking(), "the window never showed")
             subprocess.run([brindle.binary], env=brindle.environment(), timeout=60, check=True)
             harness.wait_for(lambda: "Brindle" in shell.stacking(), what="the window, once the user opens Brindle")
+
+            # Clicking a reminder in the tray brings the window to the front, over the focused one.
+            brindle.wait_planner()
+            shell.click("Brindle", 0.1)
+            shell.click("Other app", 0.9)
+            brindle.schedule(harness.alarm("t3/pay", harness.now_ms() + 1000, "Pay", mode="reminder"))
+            harness.wait_for(lambda: "Brindle reminder" in [n[0] for n in shell.tray()], what="the reminder")
+            shell.eval("imports.ui.main.messageTray.getSources().flatMap(s => s.notifications)"
+                       ".find(n => n.title == 'Brindle reminder').activate(); return 1;")
+            harness.wait_for(lambda: shell.focused() == "Brindle", what="Brindle to take the focus")
 
 
 if __name__ == "__main__":
