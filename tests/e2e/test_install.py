@@ -12,7 +12,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
-from harness import now_ms, visible_windows, wait_for  # noqa: E402
+from harness import need, now_ms, visible_windows, wait_for  # noqa: E402
 
 APPLICATION_ID = "app.brindle.Brindle"
 SOUNDS = ("bell", "chime", "digital")
@@ -32,9 +32,7 @@ def open_files(pid):
 class InstallTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        build = os.environ.get("BRINDLE_BUILD_DIR")
-        if not build:
-            raise unittest.SkipTest("BRINDLE_BUILD_DIR is not set; run the tests through ctest")
+        build = need(os.environ.get("BRINDLE_BUILD_DIR"), "BRINDLE_BUILD_DIR, which ctest sets")
         cls.prefix = Path(tempfile.mkdtemp(prefix="brindle-prefix-"))
         result = subprocess.run(["cmake", "--install", build, "--prefix", str(cls.prefix)],
                                 capture_output=True, text=True)
@@ -85,8 +83,8 @@ class InstallTest(unittest.TestCase):
 
     def test_rings_unsandboxed_where_bubblewrap_cannot_start(self):
         """Bubblewrap refused, as where user namespaces are forbidden: the page loads and the alarm rings."""
-        if os.geteuid() != 0 or subprocess.run(["unshare", "-m", "true"]).returncode != 0:
-            self.skipTest("a bubblewrap that fails is bound over /usr/bin/bwrap as root only")
+        need(os.geteuid() == 0 and subprocess.run(["unshare", "-m", "true"]).returncode == 0,
+             "root in a mount namespace of its own, to bind a failing bubblewrap over /usr/bin/bwrap")
         scripts = Path(tempfile.mkdtemp(prefix="brindle-bwrap-"))
         self.addCleanup(shutil.rmtree, scripts, ignore_errors=True)
         stub, wrapper = scripts / "bwrap", scripts / "brindle"
