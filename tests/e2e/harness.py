@@ -30,16 +30,15 @@ TIMEOUT = 60.0  # Generous: the machines are shared and WebKit starts slowly.
 SKIPPED = 77  # The exit status CTest reports as "Not Run" (the tests' SKIP_RETURN_CODE).
 
 
-def strict():
-    """Under CI (CI=true) and in scripts/test (BRINDLE_REQUIRE_ALL=1) every test must check what it is for."""
-    return os.environ.get("CI") == "true" or os.environ.get("BRINDLE_REQUIRE_ALL") == "1"
+# Under CI and in scripts/test every test must check what it is for.
+STRICT = os.environ.get("CI") == "true" or os.environ.get("BRINDLE_REQUIRE_ALL") == "1"
 
 
 def need(available, what):
     """Gives `available` back when it is true. Otherwise the test cannot check what it is for: under CI
     and in scripts/test that is a failure saying what is missing, elsewhere a skip that CTest shows."""
     if not available:
-        raise (AssertionError if strict() else unittest.SkipTest)(f"missing: {what}")
+        raise (AssertionError if STRICT else unittest.SkipTest)(f"missing: {what}")
     return available
 
 
@@ -372,10 +371,8 @@ class Brindle:
 
 
 def main():
-    """Runs the tests; a run that skipped any and failed none exits with SKIPPED, which CTest shows as
-    "Not Run", never as passed."""
+    """Runs the tests; a run that skipped any is "Not Run" for CTest, never passed, and fails under CI."""
     result = unittest.main(verbosity=2, exit=False).result
-    if result.skipped and strict():
-        print("Under CI and in scripts/test a skip is a failure:", *(f"{test.id()}: {why}" for test, why in result.skipped),
-              sep="\n  ", file=sys.stderr)
-    sys.exit(1 if not result.wasSuccessful() or result.skipped and strict() else SKIPPED if result.skipped else 0)
+    if result.skipped and STRICT:
+        print("Under CI and in scripts/test a skip fails:", *(f"{t.id()}: {why}" for t, why in result.skipped), file=sys.stderr)
+    sys.exit(1 if not result.wasSuccessful() or result.skipped and STRICT else SKIPPED if result.skipped else 0)

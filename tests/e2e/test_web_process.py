@@ -6,6 +6,7 @@ with its state past the hang limit, and SIGTERM ends Brindle."""
 
 import contextlib
 import os
+import shutil
 import signal
 import subprocess
 import time
@@ -34,9 +35,8 @@ def web_processes(ancestor):
 
 def bubblewrap_starts():
     """Whether bubblewrap can make its namespaces here, tried as Brindle tries it before the first page."""
-    need(Path("/usr/bin/bwrap").is_file(), "bubblewrap (/usr/bin/bwrap)")
-    return subprocess.run(["/usr/bin/bwrap", "--unshare-all", "--die-with-parent", "--ro-bind", "/", "/",
-                           "--proc", "/proc", "--dev", "/dev", "true"], capture_output=True).returncode == 0
+    return subprocess.run([need(shutil.which("bwrap", path="/usr/bin"), "bubblewrap"), "--unshare-all", "--ro-bind", "/",
+                           "/", "--proc", "/proc", "--dev", "/dev", "true"], capture_output=True).returncode == 0
 
 
 class WebProcess(unittest.TestCase):
