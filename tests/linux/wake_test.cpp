@@ -9,9 +9,10 @@ namespace brindle::native {
 static void roundTrip(
     GDBusConnection* connection, char const* method = "GetId", GVariant* arguments = nullptr)
 {
-    g_autoptr(GVariant) answer
+    if (GVariant* answer
         = g_dbus_connection_call_sync(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-            "org.freedesktop.DBus", method, arguments, nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+            "org.freedesktop.DBus", method, arguments, nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr))
+        g_variant_unref(answer);
 }
 
 // Brindle wakes to logind's PrepareForSleep(false) on the system bus, once for each: not to the
