@@ -6,6 +6,7 @@
 #include "schedule/fired_set.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,12 +24,11 @@ public:
     explicit AppDelegate(Platform& platform, std::string appHost, std::string appPort = {});
 
     // Application shell (app/).
-    void applicationDidFinishLaunching() override;
-    void applicationDidFinishLaunchingInBackground() override;
+    void activated() override;
+    void startedAsService() override;
     void showWindow() override;
-    bool applicationShouldHandleReopen() override;
-    bool applicationShouldTerminate() override;
-    bool applicationShouldTerminateAfterLastWindowClosed() override { return false; }
+    void launchedAgain() override;
+    void quitRequested(std::function<void(bool quit)> answer) override;
     NavigationPolicy decidePolicyForNavigation(std::optional<NavigationUrl> const& url);
     void webProcessTerminated();
     static MainMenu mainMenu();
@@ -41,7 +41,7 @@ public:
     void enable(std::int64_t id);
 
     // Alarm schedule (schedule/).
-    std::optional<std::string> storeURL();
+    std::optional<std::string> prepareStorePath();
     void loadAlarms();
     void save();
     void loadFired();
@@ -84,6 +84,9 @@ private:
     std::unique_ptr<Timer> timer_;
     std::unique_ptr<AlarmPanel> alarmPanel_;
     std::unique_ptr<Timer> safetyTimer_;
+    // The quit question is up; the safety stop that fell due meanwhile waits for its answer.
+    bool quitQuestionUp_ = false;
+    bool safetyStopHeld_ = false;
     // Linux only: the ring's notification, and the timer that reopens the audio output while a
     // ringing alarm's sound has lost it.
     std::unique_ptr<PostedNotification> alarmNotification_;

@@ -14,13 +14,13 @@ constexpr double tickIntervalSeconds = 1.0;
 
 // The launch sequence. Its order matters: the schedule is loaded before anything can tick, and
 // the keep-awake activity is settled from that schedule once the tick timer runs.
-void AppDelegate::applicationDidFinishLaunching()
+void AppDelegate::activated()
 {
     launch(true);
 }
 
 // Started with the session: alarms ring from login on, and the window waits for the user.
-void AppDelegate::applicationDidFinishLaunchingInBackground()
+void AppDelegate::startedAsService()
 {
     launch(false);
 }
@@ -48,11 +48,11 @@ void AppDelegate::launch(bool showWindow)
     webView_->load(pageAddress(), pageTimeoutSeconds);
 
     if (showWindow) {
-        window_->makeKeyAndOrderFront();
+        window_->present();
         platform_.activateApplication();
     }
 
-    timer_ = platform_.scheduleTimer(tickIntervalSeconds, true, TimerModes::common, [this] { tick(); });
+    timer_ = platform_.scheduleTimer(tickIntervalSeconds, true, [this] { tick(); });
     updateActivity();
     platform_.observeWake([this] { woke(); });
 }
@@ -63,7 +63,7 @@ void AppDelegate::showWindow()
 {
     if (!window_)
         return;
-    window_->makeKeyAndOrderFront();
+    window_->present();
     if (alarmPanel_)
         alarmPanel_->present();
     platform_.activateApplication();
@@ -71,10 +71,9 @@ void AppDelegate::showWindow()
 
 // Launching Brindle again while it runs, or activating its icon, brings the main window back
 // whatever else is visible.
-bool AppDelegate::applicationShouldHandleReopen()
+void AppDelegate::launchedAgain()
 {
     showWindow();
-    return true;
 }
 
 } // namespace brindle

@@ -1,11 +1,20 @@
 #include "app/app_delegate.h"
 #include "platform/unicode.h"
 
+#include <utility>
+
 namespace brindle {
+
+namespace {
+
+// "Keep running" comes first: the default, which Return and closing the question answer.
+constexpr std::size_t quitChoice = 1;
+
+} // namespace
 
 // Quitting silences every alarm still to come, so Brindle asks first while one lies ahead.
 // Reminders do not count: the question is about ringing.
-bool AppDelegate::applicationShouldTerminate()
+void AppDelegate::quitRequested(std::function<void(bool quit)> answer)
 {
     bool alarmAhead = false;
     for (auto const& alarm : alarms_) {
@@ -16,15 +25,25 @@ bool AppDelegate::applicationShouldTerminate()
             break;
         }
     }
-    if (!alarmAhead)
-        return true;
+    if (!alarmAhead) {
+        answer(true);
+        return;
+    }
 
-    AlertQuestion question;
+    Question question;
     question.messageText = "Quit Brindle?";
     question.informativeText
         = "Ringing alarms cannot sound while Brindle is quit. Close the window to keep alarms running.";
-    question.buttons = { "Keep running", "Quit" };
-    return platform_.runModalAlert(question) == alertSecondButtonReturn;
+    question.choices = { "Keep running", "Quit" };
+    // Passes go on while the question is up, but a ringing alarm's safety stop waits for the
+    // answer, so that the alarm is not stopped behind the user's back.
+    quitQuestionUp_ = true;
+    platform_.ask(question, [this, answer = std::move(answer)](std::size_t choice) {
+        quitQuestionUp_ = false;
+        if (std::exchange(safetyStopHeld_, false))
+            stopAlarm();
+        answer(choice == quitChoice);
+    });
 }
 
 } // namespace brindle

@@ -28,7 +28,7 @@ void AppDelegate::webProcessTerminated()
         return;
     }
     webProcessReloadPending_ = true;
-    webProcessReloadTimer_ = platform_.scheduleTimer(wait / 1000.0, false, TimerModes::common, [this] {
+    webProcessReloadTimer_ = platform_.scheduleTimer(wait / 1000.0, false, [this] {
         webProcessReloadPending_ = false;
         lastWebProcessReloadMs_ = platform_.nowMs();
         webView_->reload();

@@ -38,7 +38,7 @@ void fiftyMegabyteSchedule(benchmark::State& state)
     fake::FakePlatform platform;
     platform.setNow(benchNow);
     AppDelegate controller(platform, "localhost");
-    controller.applicationDidFinishLaunching();
+    controller.activated();
     auto const message = fromThePlanner(largeSchedule());
     for (auto _ : state)
         controller.didReceiveScriptMessage(message);
@@ -57,7 +57,7 @@ void deeplyNestedBody(benchmark::State& state)
     fake::FakePlatform platform;
     platform.setNow(benchNow);
     AppDelegate controller(platform, "localhost");
-    controller.applicationDidFinishLaunching();
+    controller.activated();
     constexpr int depth = 100'000;
     auto const message
         = fromThePlanner(R"({"id":1,"method":"schedule","data":{"taskIds":[],"alarms":[{"key":"k",)"

@@ -6,22 +6,8 @@ namespace brindle {
 // pending answer, so holding it by reference is safe.
 void AppDelegate::permission(std::int64_t id)
 {
-    platform_.getNotificationStatus([this, id](NotificationStatus status) {
-        switch (status) {
-        case NotificationStatus::authorized:
-            reply(id, std::string("granted"));
-            return;
-        case NotificationStatus::denied:
-            reply(id, std::string("denied"));
-            return;
-        case NotificationStatus::notDetermined:
-        case NotificationStatus::provisional:
-            break;
-        }
-        // Provisional authorisation, the undetermined state and any status a newer platform
-        // may add all leave the page to ask.
-        reply(id, std::string("prompt"));
-    });
+    platform_.checkNotificationsAllowed(
+        [this, id](bool allowed) { reply(id, std::string(allowed ? "granted" : "denied")); });
 }
 
 void AppDelegate::enable(std::int64_t id)

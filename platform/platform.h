@@ -4,7 +4,7 @@
 // names a toolkit type: the Linux implementation lives in platform/linux/, and platform/fake/
 // records what was asked of it so that every decision can be tested without a display.
 
-#include <cstdint>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -20,13 +20,6 @@ public:
     virtual ~Timer() = default;
     virtual void invalidate() = 0;
     virtual bool isValid() const = 0;
-};
-
-// Which main-loop states a timer fires in. A default-only timer waits while a modal dialog is up
-// and fires as soon as the dialog has closed; a common timer fires regardless.
-enum class TimerModes {
-    common,
-    defaultOnly,
 };
 
 // One sound file loaded for playback. The player is single-use: play() starts it, stop() ends it
@@ -57,7 +50,7 @@ class Window {
 public:
     virtual ~Window() = default;
     // Shows the window in front and gives it the keyboard focus.
-    virtual void makeKeyAndOrderFront() = 0;
+    virtual void present() = 0;
 };
 
 class AlarmPanel {
@@ -151,28 +144,19 @@ public:
     virtual void withdraw() = 0;
 };
 
-struct AlertQuestion {
+// A question put to the user in a dialog of its own. The answer is the index of the choice taken;
+// the first choice is the default one, answers Return, and is the answer when the dialog is
+// closed any other way.
+struct Question {
     std::string messageText;
     std::string informativeText;
-    // The first button is the default one and answers Return.
-    std::vector<std::string> buttons;
+    std::vector<std::string> choices;
 };
-
-// The value runModalAlert returns for the first button; the second is one more, and so on.
-inline constexpr int alertFirstButtonReturn = 1000;
-inline constexpr int alertSecondButtonReturn = 1001;
 
 struct Notification {
     std::string identifier;
     std::string title;
     std::string body;
-};
-
-enum class NotificationStatus {
-    notDetermined = 0,
-    denied = 1,
-    authorized = 2,
-    provisional = 3,
 };
 
 enum class MenuAction {
@@ -206,15 +190,16 @@ struct MainMenu {
 class ApplicationDelegate {
 public:
     virtual ~ApplicationDelegate() = default;
-    virtual void applicationDidFinishLaunching() = 0;
+    // The application was activated for the first time: the launch, with the window.
+    virtual void activated() = 0;
     // Started with the desktop session as a background service: the same launch, but no window
-    // shows until Brindle is launched again (reopen).
-    virtual void applicationDidFinishLaunchingInBackground() = 0;
+    // shows until Brindle is launched again.
+    virtual void startedAsService() = 0;
     // Brindle was launched again, or its icon activated, while it runs.
-    virtual bool applicationShouldHandleReopen() = 0;
-    // true quits now, false cancels the quit.
-    virtual bool applicationShouldTerminate() = 0;
-    virtual bool applicationShouldTerminateAfterLastWindowClosed() = 0;
+    virtual void launchedAgain() = 0;
+    // The user asked to quit (the menu, Ctrl+Q). The answer, true to quit now and false to keep
+    // running, may come later, once a question has been answered.
+    virtual void quitRequested(std::function<void(bool quit)> answer) = 0;
     // A menu item was chosen (Show Brindle) or a notification was clicked.
     virtual void showWindow() = 0;
 };
@@ -226,9 +211,9 @@ public:
     // The wall clock in milliseconds since 1970-01-01 UTC: seconds as a double times 1000.0.
     virtual double nowMs() = 0;
 
-    // Files. Paths are absolute and UTF-8. The per-user data folder plays the part of
-    // Application Support and the per-user config folder holds the user defaults; either may
-    // be missing on a broken system.
+    // Files. Paths are absolute and UTF-8. The per-user data folder holds the store and the
+    // per-user config folder the keys of delivered alarms; either may be missing on a broken
+    // system.
     virtual std::optional<std::string> userDataDirectory() = 0;
     virtual std::optional<std::string> userConfigDirectory() = 0;
     // Creates the folder and its missing parents; true when it exists afterwards.
@@ -239,8 +224,7 @@ public:
     virtual bool writeFileAtomically(std::string const& path, std::string_view bytes) = 0;
 
     // Main-loop timers.
-    virtual std::unique_ptr<Timer> scheduleTimer(
-        double seconds, bool repeats, TimerModes modes, std::function<void()> action)
+    virtual std::unique_ptr<Timer> scheduleTimer(double seconds, bool repeats, std::function<void()> action)
         = 0;
 
     // The machine woke from sleep; called on the main loop.
@@ -249,12 +233,12 @@ public:
     // Notifications. A notification with the identifier of one still shown replaces it.
     virtual void postNotification(Notification const& notification) = 0;
     virtual void requestNotificationAuthorization(std::function<void(bool granted)> completion) = 0;
-    virtual void getNotificationStatus(std::function<void(NotificationStatus)> completion) = 0;
+    // Whether notifications are shown at all, without asking the user.
+    virtual void checkNotificationsAllowed(std::function<void(bool allowed)> completion) = 0;
     virtual std::unique_ptr<PostedNotification> postAlarmNotification(AlarmNotification const& notification)
         = 0;
 
-    virtual std::unique_ptr<ActivityToken> beginActivity(std::uint64_t options, std::string const& reason)
-        = 0;
+    virtual std::unique_ptr<ActivityToken> beginActivity(std::string const& reason) = 0;
 
     // Sound resources shipped with Brindle: the path of name.extension, or none.
     virtual std::optional<std::string> resourcePath(std::string const& name, std::string const& extension)
@@ -270,8 +254,9 @@ public:
     virtual std::unique_ptr<AlarmPanel> showAlarmPanel(PanelContent const& content) = 0;
     // Brings the application in front of all others.
     virtual void activateApplication() = 0;
-    // Runs the alert modally and answers alertFirstButtonReturn + the index of the button pressed.
-    virtual int runModalAlert(AlertQuestion const& alert) = 0;
+    // Shows the question above Brindle's windows and returns at once; `answered` runs on the main
+    // loop, once, with the index of the choice taken.
+    virtual void ask(Question const& question, std::function<void(std::size_t choice)> answered) = 0;
     // Hands an address to the desktop, which opens it in the application registered for it.
     virtual void openURL(std::string const& url) = 0;
 };

@@ -50,11 +50,16 @@ void AppDelegate::ring(Alarm const& alarm)
 
     if (safetyTimer_)
         safetyTimer_->invalidate();
-    // Default mode only, so that an alarm is not stopped behind the user's back while the quit
-    // question is up; the platform fires it as soon as that dialog closes. The controller owns
-    // the timer, which cannot outlive it.
-    safetyTimer_
-        = platform_.scheduleTimer(safetyStopSeconds, false, TimerModes::defaultOnly, [this] { stopAlarm(); });
+    // While the quit question is up the stop waits for its answer (see quitRequested), so that an
+    // alarm is not stopped behind the user's back. The controller owns the timer, which cannot
+    // outlive it.
+    safetyStopHeld_ = false;
+    safetyTimer_ = platform_.scheduleTimer(safetyStopSeconds, false, [this] {
+        if (quitQuestionUp_)
+            safetyStopHeld_ = true;
+        else
+            stopAlarm();
+    });
 }
 
 } // namespace brindle

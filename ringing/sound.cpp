@@ -49,7 +49,7 @@ void AppDelegate::startPlayer(std::string const& path, bool looping)
     if (looping) {
         player_->onOutputFailure([this, path] {
             soundRetryTimer_ = platform_.scheduleTimer(
-                outputRetrySeconds, false, TimerModes::common, [this, path] { startPlayer(path, true); });
+                outputRetrySeconds, false, [this, path] { startPlayer(path, true); });
         });
     }
     player_->play(looping);

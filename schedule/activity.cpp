@@ -6,10 +6,7 @@ namespace brindle {
 
 namespace {
 
-// User-initiated work that still lets the machine sleep when idle: every user-initiated bit
-// except the one that holds off idle system sleep.
-constexpr std::uint64_t deliveringAlarmsActivity = 0xEFFFFF;
-constexpr char const* deliveringAlarmsReason = "Deliver scheduled Brindle alarms while the Mac is awake";
+constexpr char const* deliveringAlarmsReason = "Deliver scheduled Brindle alarms while the machine is awake";
 
 } // namespace
 
@@ -20,7 +17,7 @@ void AppDelegate::updateActivity()
     bool pending = std::any_of(
         alarms_.begin(), alarms_.end(), [this](Alarm const& alarm) { return platform_.nowMs() < alarm.at; });
     if (pending && !activity_)
-        activity_ = platform_.beginActivity(deliveringAlarmsActivity, deliveringAlarmsReason);
+        activity_ = platform_.beginActivity(deliveringAlarmsReason);
     else if (!pending && activity_)
         activity_.reset();
 }

@@ -4,9 +4,10 @@
 
 namespace brindle {
 
-// The store lives in the user's data folder. Without one (a broken environment) Brindle keeps
-// its schedule in memory only: nothing is read and nothing is written.
-std::optional<std::string> AppDelegate::storeURL()
+// The store lives in the user's data folder: this creates Brindle's folder there when missing and
+// answers the store's path. Without a data folder (a broken environment) Brindle keeps its
+// schedule in memory only: nothing is read and nothing is written.
+std::optional<std::string> AppDelegate::prepareStorePath()
 {
     auto data = platform_.userDataDirectory();
     if (!data)
@@ -19,7 +20,7 @@ std::optional<std::string> AppDelegate::storeURL()
 
 void AppDelegate::loadAlarms()
 {
-    auto path = storeURL();
+    auto path = prepareStorePath();
     if (!path)
         return;
     auto text = platform_.readFile(*path);
@@ -35,7 +36,7 @@ void AppDelegate::save()
     auto text = encodeAlarmsJson(alarms_);
     if (text.empty())
         return;
-    auto path = storeURL();
+    auto path = prepareStorePath();
     if (!path)
         return;
     // The write goes aside and is renamed over the old file, so a failure leaves that file whole

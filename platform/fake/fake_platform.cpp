@@ -1,6 +1,7 @@
 #include "platform/fake/fake_platform.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace brindle::fake {
 
@@ -99,7 +100,7 @@ public:
         : window_(std::move(window))
     {
     }
-    void makeKeyAndOrderFront() override { ++window_->shows; }
+    void present() override { ++window_->shows; }
 
 private:
     std::shared_ptr<FakeWindow> window_;
@@ -134,8 +135,6 @@ bool FakePlatform::fireNextDueTimer(double limitMs)
     std::shared_ptr<FakeTimerState> next;
     for (auto const& timer : timers_) {
         if (!timer->valid || timer->dueMs > limitMs)
-            continue;
-        if (modalDepth_ > 0 && timer->modes == TimerModes::defaultOnly)
             continue;
         if (!next || timer->dueMs < next->dueMs || (timer->dueMs == next->dueMs && timer->id < next->id))
             next = timer;
@@ -243,15 +242,13 @@ bool FakePlatform::writeFileAtomically(std::string const& path, std::string_view
     return true;
 }
 
-std::unique_ptr<Timer> FakePlatform::scheduleTimer(
-    double seconds, bool repeats, TimerModes modes, std::function<void()> action)
+std::unique_ptr<Timer> FakePlatform::scheduleTimer(double seconds, bool repeats, std::function<void()> action)
 {
     auto state = std::make_shared<FakeTimerState>();
     state->id = nextTimerId_++;
     state->intervalMs = seconds * 1000.0;
     state->dueMs = nowMs_ + state->intervalMs;
     state->repeats = repeats;
-    state->modes = modes;
     state->action = std::move(action);
     timers_.push_back(state);
     return std::make_unique<FakeTimer>(state);
@@ -264,16 +261,15 @@ void FakePlatform::requestNotificationAuthorization(std::function<void(bool gran
         [this, completion = std::move(completion)] { completion(authorizationGranted); });
 }
 
-void FakePlatform::getNotificationStatus(std::function<void(NotificationStatus)> completion)
+void FakePlatform::checkNotificationsAllowed(std::function<void(bool allowed)> completion)
 {
     pendingCompletions.push_back(
-        [this, completion = std::move(completion)] { completion(notificationStatus); });
+        [this, completion = std::move(completion)] { completion(notificationsAllowed); });
 }
 
-std::unique_ptr<ActivityToken> FakePlatform::beginActivity(std::uint64_t options, std::string const& reason)
+std::unique_ptr<ActivityToken> FakePlatform::beginActivity(std::string const& reason)
 {
     ++activitiesBegun;
-    lastActivityOptions = options;
     lastActivityReason = reason;
     return std::make_unique<FakeToken>(activitiesEnded);
 }
@@ -319,14 +315,17 @@ std::unique_ptr<AlarmPanel> FakePlatform::showAlarmPanel(PanelContent const& con
     return std::make_unique<FakePanelHandle>(panel);
 }
 
-int FakePlatform::runModalAlert(AlertQuestion const& alert)
+void FakePlatform::ask(Question const& question, std::function<void(std::size_t choice)> answered)
 {
-    alerts.push_back(alert);
-    ++modalDepth_;
-    int answer = answerAlert ? answerAlert(alert) : alertFirstButtonReturn;
-    --modalDepth_;
-    runDueTimers();
-    return answer;
+    questions.push_back(question);
+    pendingAnswer_ = std::move(answered);
+}
+
+void FakePlatform::answerQuestion(std::size_t choice)
+{
+    auto answered = std::exchange(pendingAnswer_, nullptr);
+    if (answered)
+        answered(choice);
 }
 
 } // namespace brindle::fake

@@ -22,7 +22,6 @@ struct FakeTimerState {
     double dueMs = 0;
     double intervalMs = 0;
     bool repeats = false;
-    TimerModes modes = TimerModes::common;
     bool valid = true;
     std::function<void()> action;
 };
@@ -92,7 +91,7 @@ public:
     std::vector<Notification> notifications;
     std::vector<std::shared_ptr<FakeAlarmNotification>> alarmNotifications;
     std::vector<std::shared_ptr<FakeAlarmNotification>> shownAlarmNotifications() const;
-    NotificationStatus notificationStatus = NotificationStatus::authorized;
+    bool notificationsAllowed = true;
     bool authorizationGranted = true;
     int authorizationRequests = 0;
     // Completions are held until the test delivers them, since the real ones arrive later.
@@ -102,7 +101,6 @@ public:
     // Activity.
     int activitiesBegun = 0;
     int activitiesEnded = 0;
-    std::uint64_t lastActivityOptions = 0;
     std::string lastActivityReason;
     int liveActivities() const { return activitiesBegun - activitiesEnded; }
 
@@ -123,11 +121,10 @@ public:
     std::vector<std::shared_ptr<FakePanel>> openPanels() const;
     int activations = 0;
     std::vector<std::string> openedURLs;
-    std::vector<AlertQuestion> alerts;
-    // Answers a modal alert. It runs while the alert is up, so it may advance the clock; timers
-    // that fire only in the default mode wait until it returns. Without it the first button wins.
-    std::function<int(AlertQuestion const&)> answerAlert;
-    bool modalAlertShowing() const { return modalDepth_ > 0; }
+    // Every question asked; the last one stays up until the test answers it.
+    std::vector<Question> questions;
+    bool questionShowing() const { return static_cast<bool>(pendingAnswer_); }
+    void answerQuestion(std::size_t choice);
     std::function<void()> wakeAction;
 
     // Platform.
@@ -137,17 +134,16 @@ public:
     bool createDirectories(std::string const& path) override;
     std::optional<std::string> readFile(std::string const& path) override;
     bool writeFileAtomically(std::string const& path, std::string_view bytes) override;
-    std::unique_ptr<Timer> scheduleTimer(
-        double seconds, bool repeats, TimerModes modes, std::function<void()> action) override;
+    std::unique_ptr<Timer> scheduleTimer(double seconds, bool repeats, std::function<void()> action) override;
     void observeWake(std::function<void()> action) override { wakeAction = std::move(action); }
     void postNotification(Notification const& notification) override
     {
         notifications.push_back(notification);
     }
     void requestNotificationAuthorization(std::function<void(bool granted)> completion) override;
-    void getNotificationStatus(std::function<void(NotificationStatus)> completion) override;
+    void checkNotificationsAllowed(std::function<void(bool allowed)> completion) override;
     std::unique_ptr<PostedNotification> postAlarmNotification(AlarmNotification const& notification) override;
-    std::unique_ptr<ActivityToken> beginActivity(std::uint64_t options, std::string const& reason) override;
+    std::unique_ptr<ActivityToken> beginActivity(std::string const& reason) override;
     std::optional<std::string> resourcePath(std::string const& name, std::string const& extension) override;
     std::unique_ptr<SoundPlayer> createSoundPlayer(std::string const& path) override;
     void installMainMenu(MainMenu const& menu) override { mainMenu = menu; }
@@ -155,7 +151,7 @@ public:
     std::unique_ptr<Window> createMainWindow(WindowLayout const& layout, WebView& content) override;
     std::unique_ptr<AlarmPanel> showAlarmPanel(PanelContent const& content) override;
     void activateApplication() override { ++activations; }
-    int runModalAlert(AlertQuestion const& alert) override;
+    void ask(Question const& question, std::function<void(std::size_t choice)> answered) override;
     void openURL(std::string const& url) override { openedURLs.push_back(url); }
 
 private:
@@ -164,7 +160,7 @@ private:
     double nowMs_ = 1'765'000'000'000.0;
     std::uint64_t nextTimerId_ = 1;
     std::vector<std::shared_ptr<FakeTimerState>> timers_;
-    int modalDepth_ = 0;
+    std::function<void(std::size_t)> pendingAnswer_;
 };
 
 } // namespace brindle::fake

@@ -49,13 +49,13 @@ void onStartup(GApplication* application, gpointer data)
         g_set_prgname(applicationId);
 #endif
 
-    // Started with the session: the launch runs now, without the window, and the first launch
-    // by the user is a reopen that shows it. The hold above keeps the service from ending on
-    // GApplication's inactivity time-out.
+    // Started with the session: the launch runs now, without the window, and the user's first
+    // launch is Brindle launched again, which shows it. The hold above keeps the service from
+    // ending on GApplication's inactivity time-out.
     if (g_application_get_flags(application) & G_APPLICATION_IS_SERVICE) {
         auto& session = *static_cast<Session*>(data);
         session.launched = true;
-        session.delegate->applicationDidFinishLaunchingInBackground();
+        session.delegate->startedAsService();
     }
 }
 
@@ -66,10 +66,10 @@ void onActivate(GApplication*, gpointer data)
     auto& session = *static_cast<Session*>(data);
     if (!session.launched) {
         session.launched = true;
-        session.delegate->applicationDidFinishLaunching();
+        session.delegate->activated();
         return;
     }
-    session.delegate->applicationShouldHandleReopen();
+    session.delegate->launchedAgain();
 }
 
 // SIGTERM and SIGINT come from the session ending or from the system: they cannot wait for the
@@ -87,17 +87,22 @@ void LinuxPlatform::requestQuit()
     // Ctrl+Q pressed again while the question is up is the same request, not a second one.
     if (quitQuestionShowing_ || quitting_)
         return;
-    quitQuestionShowing_ = true;
-    bool const quit = !delegate_ || delegate_->applicationShouldTerminate();
-    quitQuestionShowing_ = false;
-    if (quit)
+    if (!delegate_) {
         quitNow();
+        return;
+    }
+    quitQuestionShowing_ = true;
+    delegate_->quitRequested([this](bool quit) {
+        quitQuestionShowing_ = false;
+        if (quit)
+            quitNow();
+    });
 }
 
 void LinuxPlatform::quitNow()
 {
     quitting_ = true;
-    dismissDialogs();
+    dismissQuestions();
     g_application_quit(G_APPLICATION(application_));
 }
 

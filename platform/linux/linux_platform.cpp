@@ -6,6 +6,7 @@
 #include "platform/linux/wake.h"
 
 #include <glib.h>
+#include <utility>
 
 namespace brindle::native {
 
@@ -45,6 +46,9 @@ LinuxPlatform::~LinuxPlatform()
         g_object_remove_weak_pointer(G_OBJECT(mainWindow_), reinterpret_cast<gpointer*>(&mainWindow_));
     if (aboutDialog_)
         gtk_widget_destroy(aboutDialog_);
+    // Questions still up when the main loop has ended go unanswered.
+    for (auto& question : std::exchange(questions_, {}))
+        gtk_widget_destroy(GTK_WIDGET(question.dialog));
 }
 
 void LinuxPlatform::watch(GtkWidget* widget, GtkWidget** slot)
@@ -102,9 +106,9 @@ bool LinuxPlatform::writeFileAtomically(std::string const& path, std::string_vie
 }
 
 std::unique_ptr<Timer> LinuxPlatform::scheduleTimer(
-    double seconds, bool repeats, TimerModes modes, std::function<void()> action)
+    double seconds, bool repeats, std::function<void()> action)
 {
-    return scheduleGlibTimer(modal_, seconds, repeats, modes, std::move(action));
+    return scheduleGlibTimer(seconds, repeats, std::move(action));
 }
 
 void LinuxPlatform::observeWake(std::function<void()> action)
@@ -134,17 +138,14 @@ void LinuxPlatform::postNotification(Notification const& notification)
 // there to show them, and a request cannot prompt, so it answers from the same probe.
 void LinuxPlatform::requestNotificationAuthorization(std::function<void(bool granted)> completion)
 {
-    getNotificationStatus([completion = std::move(completion)](NotificationStatus status) {
-        if (completion)
-            completion(status == NotificationStatus::authorized);
-    });
+    checkNotificationsAllowed(std::move(completion));
 }
 
-void LinuxPlatform::getNotificationStatus(std::function<void(NotificationStatus)> completion)
+void LinuxPlatform::checkNotificationsAllowed(std::function<void(bool allowed)> completion)
 {
     notifications().probe([completion = std::move(completion)](bool present) {
         if (completion)
-            completion(present ? NotificationStatus::authorized : NotificationStatus::denied);
+            completion(present);
     });
 }
 
@@ -155,7 +156,7 @@ std::unique_ptr<PostedNotification> LinuxPlatform::postAlarmNotification(
         notifications(), notifications().postAlarm(notification));
 }
 
-std::unique_ptr<ActivityToken> LinuxPlatform::beginActivity(std::uint64_t, std::string const&)
+std::unique_ptr<ActivityToken> LinuxPlatform::beginActivity(std::string const&)
 {
     return std::make_unique<LinuxActivityToken>();
 }

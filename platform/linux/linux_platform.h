@@ -41,14 +41,13 @@ public:
     bool createDirectories(std::string const& path) override;
     std::optional<std::string> readFile(std::string const& path) override;
     bool writeFileAtomically(std::string const& path, std::string_view bytes) override;
-    std::unique_ptr<Timer> scheduleTimer(
-        double seconds, bool repeats, TimerModes modes, std::function<void()> action) override;
+    std::unique_ptr<Timer> scheduleTimer(double seconds, bool repeats, std::function<void()> action) override;
     void observeWake(std::function<void()> action) override;
     void postNotification(Notification const& notification) override;
     void requestNotificationAuthorization(std::function<void(bool granted)> completion) override;
-    void getNotificationStatus(std::function<void(NotificationStatus)> completion) override;
+    void checkNotificationsAllowed(std::function<void(bool allowed)> completion) override;
     std::unique_ptr<PostedNotification> postAlarmNotification(AlarmNotification const& notification) override;
-    std::unique_ptr<ActivityToken> beginActivity(std::uint64_t options, std::string const& reason) override;
+    std::unique_ptr<ActivityToken> beginActivity(std::string const& reason) override;
     std::optional<std::string> resourcePath(std::string const& name, std::string const& extension) override;
     std::unique_ptr<SoundPlayer> createSoundPlayer(std::string const& path) override;
     void installMainMenu(MainMenu const& menu) override;
@@ -56,26 +55,31 @@ public:
     std::unique_ptr<Window> createMainWindow(WindowLayout const& layout, WebView& content) override;
     std::unique_ptr<AlarmPanel> showAlarmPanel(PanelContent const& content) override;
     void activateApplication() override;
-    int runModalAlert(AlertQuestion const& alert) override;
+    void ask(Question const& question, std::function<void(std::size_t choice)> answered) override;
     void openURL(std::string const& url) override;
 
 private:
     void acceptActivation(std::string const& activationToken);
     void watch(GtkWidget* widget, GtkWidget** slot);
     void watch(GtkWindow* window, GtkWindow** slot);
-    void dismissDialogs();
+    void dismissQuestions();
     NotificationClient& notifications();
 
     GtkApplication* application_;
     ApplicationDelegate* delegate_ = nullptr;
-    std::shared_ptr<ModalState> modal_ = std::make_shared<ModalState>();
     std::unique_ptr<NotificationClient> notifications_;
     std::vector<std::unique_ptr<WakeObserver>> wakeObservers_;
     // Weak pointers: they turn null when GTK destroys the object.
     GtkWidget* mainWebView_ = nullptr;
     GtkWindow* mainWindow_ = nullptr;
     GtkWidget* aboutDialog_ = nullptr;
-    std::vector<GtkDialog*> runningDialogs_;
+    // The questions on screen, each with what runs when it is answered.
+    struct OpenQuestion {
+        GtkDialog* dialog;
+        std::size_t choices;
+        std::function<void(std::size_t)> answered;
+    };
+    std::vector<OpenQuestion> questions_;
     bool quitQuestionShowing_ = false;
     bool quitting_ = false;
 };

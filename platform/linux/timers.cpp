@@ -7,35 +7,12 @@
 
 namespace brindle::native {
 
-void ModalState::leave()
-{
-    if (depth_ > 0)
-        --depth_;
-    if (depth_ > 0 || deferred_.empty())
-        return;
-    auto* firings = new std::vector<std::function<void()>>(std::move(deferred_));
-    deferred_.clear();
-    g_idle_add_full(
-        G_PRIORITY_DEFAULT,
-        [](gpointer data) -> gboolean {
-            auto& pending = *static_cast<std::vector<std::function<void()>>*>(data);
-            for (auto& firing : pending)
-                firing();
-            return G_SOURCE_REMOVE;
-        },
-        firings, [](gpointer data) { delete static_cast<std::vector<std::function<void()>>*>(data); });
-}
-
 namespace {
 
 struct TimerState {
     std::function<void()> action;
-    std::weak_ptr<ModalState> modal;
     bool repeats = false;
-    TimerModes modes = TimerModes::common;
     bool valid = true;
-    // A default-only firing is waiting for a dialog to close; it is not held twice.
-    bool deferred = false;
     guint sourceId = 0;
 };
 
@@ -78,24 +55,6 @@ private:
 gboolean onTimeout(gpointer data)
 {
     auto state = *static_cast<std::shared_ptr<TimerState>*>(data);
-    auto modal = state->modal.lock();
-    if (state->modes == TimerModes::defaultOnly && modal && modal->isModal()) {
-        if (!state->deferred) {
-            state->deferred = true;
-            modal->defer([weak = std::weak_ptr<TimerState>(state)] {
-                auto held = weak.lock();
-                if (!held)
-                    return;
-                held->deferred = false;
-                fire(held);
-            });
-        }
-        if (state->repeats)
-            return G_SOURCE_CONTINUE;
-        // The source is done, but the timer stays valid until its held firing has run.
-        state->sourceId = 0;
-        return G_SOURCE_REMOVE;
-    }
     bool const repeats = state->repeats;
     fire(state);
     return repeats && state->valid ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
@@ -103,14 +62,11 @@ gboolean onTimeout(gpointer data)
 
 } // namespace
 
-std::unique_ptr<Timer> scheduleGlibTimer(std::shared_ptr<ModalState> modal, double seconds, bool repeats,
-    TimerModes modes, std::function<void()> action)
+std::unique_ptr<Timer> scheduleGlibTimer(double seconds, bool repeats, std::function<void()> action)
 {
     auto state = std::make_shared<TimerState>();
     state->action = std::move(action);
-    state->modal = modal;
     state->repeats = repeats;
-    state->modes = modes;
 
     double milliseconds = std::isfinite(seconds) ? std::round(seconds * 1000.0) : 0.0;
     milliseconds = std::clamp(milliseconds, 0.0, static_cast<double>(std::numeric_limits<guint>::max()));

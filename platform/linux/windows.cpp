@@ -23,7 +23,7 @@ public:
 
     // One request for the focus, which spends the startup id or activation token that came with
     // it: a hidden window is shown first, so that the request is made on a window that is there.
-    void makeKeyAndOrderFront() override
+    void present() override
     {
         gtk_widget_show(GTK_WIDGET(window_.get()));
         gtk_window_present(window_.get());
@@ -58,7 +58,7 @@ std::unique_ptr<WebView> LinuxPlatform::createWebView(WebViewConfig config)
 }
 
 // The close button hides the window instead of destroying it, so that the same window, with
-// its page as it was, comes back on reopen.
+// its page as it was, comes back when Brindle is launched again.
 std::unique_ptr<Window> LinuxPlatform::createMainWindow(WindowLayout const& layout, WebView& content)
 {
     GtkWidget* widget = gtk_application_window_new(application_);

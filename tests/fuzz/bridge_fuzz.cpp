@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     bool const trusted = message.isMainFrame && ((flags >> 1) & 3) == 0 && ((flags >> 3) & 3) == 0;
 
     fake::FakePlatform platform;
-    platform.notificationStatus = static_cast<NotificationStatus>((flags >> 6) & 3);
+    platform.notificationsAllowed = (flags & 0x40) != 0;
     platform.authorizationGranted = (flags & 0x80) != 0;
     platform.directories.insert(storeFolder);
     // Something of every kind the schedule request looks at: an alarm due now, a pending snooze
@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
         { "t3/snooze", now - 5, "Gone", "digital", "alarm", "t3" },
         { "t4", now + 60'000, "Note", "bell", "reminder", std::nullopt } });
     AppDelegate controller(platform, host);
-    controller.applicationDidFinishLaunching();
+    controller.activated();
     platform.deliverCompletions();
     if (flags & 0x20)
         platform.advance(1000);

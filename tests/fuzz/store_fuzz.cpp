@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
         platform.files[defaultsPath] = bytes.substr(split + 1);
 
     AppDelegate first(platform, "planner.example");
-    first.applicationDidFinishLaunching();
+    first.activated();
     auto const schedule = first.alarms();
     auto const written = encodeAlarmsJson(schedule);
     require(!written.empty(), "a schedule that was read can be written");
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     require(decodeAlarmsJson(platform.files[storePath]) == first.alarms(), "the store holds the schedule");
 
     AppDelegate second(platform, "planner.example");
-    second.applicationDidFinishLaunching();
+    second.activated();
     require(second.alarms() == first.alarms(), "a relaunch reads the same schedule");
     for (auto const& key : *stored)
         require(second.fired().contains(key), "a relaunch remembers every stored delivery");

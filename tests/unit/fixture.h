@@ -35,13 +35,13 @@ protected:
     void launch(std::vector<Alarm> const& alarms = {})
     {
         platform.files[storePath] = encodeAlarmsJson(alarms);
-        controller->applicationDidFinishLaunching();
+        controller->activated();
         platform.deliverCompletions();
     }
     void restart()
     {
         controller.emplace(platform, "localhost");
-        controller->applicationDidFinishLaunching();
+        controller->activated();
     }
     std::string file(std::string const& path) const
     {

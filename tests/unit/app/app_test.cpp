@@ -2,7 +2,18 @@
 
 namespace brindle::testing {
 
-using App = BrindleTest;
+class App : public BrindleTest {
+protected:
+    // Asks to quit and answers the question, if one comes, with the choice; none when no answer came.
+    std::optional<bool> requestQuit(std::optional<std::size_t> choice = {})
+    {
+        std::optional<bool> quit;
+        controller->quitRequested([&](bool answer) { quit = answer; });
+        if (choice)
+            platform.answerQuestion(*choice);
+        return quit;
+    }
+};
 
 // Launch shows the planner; what fell due while Brindle was not running waits for the first tick.
 TEST_F(App, ShowsThePlannerAndTicksFromASecondLater)
@@ -46,39 +57,37 @@ TEST_F(App, ALostWebProcessIsReloadedButNotInATightLoop)
     EXPECT_EQ(view.reloads, 4);
 }
 
-// Brindle asks only while an alarm lies strictly ahead; only the second button quits, so the
+// Brindle asks only while an alarm lies strictly ahead; only the second choice quits, so the
 // first, the default that answers Return, keeps Brindle running.
 TEST_F(App, AsksOnlyWhileAnAlarmLiesAhead)
 {
     launch({ alarm("r1", now() + hour, "reminder"), alarm("capital", now() + hour, "Alarm"),
         alarm("past", now() - minute), alarm("ringing", now() + 500) });
     platform.advance(second);
-    EXPECT_TRUE(controller->applicationShouldTerminate());
-    EXPECT_TRUE(platform.alerts.empty());
+    EXPECT_EQ(requestQuit(), true);
+    EXPECT_TRUE(platform.questions.empty());
 
     controller->snoozeAlarm();
-    for (int answer : { alertFirstButtonReturn, alertSecondButtonReturn + 1, alertSecondButtonReturn }) {
-        platform.answerAlert = [answer](AlertQuestion const&) { return answer; };
-        EXPECT_EQ(controller->applicationShouldTerminate(), answer == alertSecondButtonReturn) << answer;
-    }
-    ASSERT_EQ(platform.alerts.size(), 3u);
-    EXPECT_EQ(platform.alerts[0].buttons, (std::vector<std::string> { "Keep running", "Quit" }));
+    for (std::size_t choice : { 0, 2, 1 })
+        EXPECT_EQ(requestQuit(choice), choice == 1) << choice;
+    ASSERT_EQ(platform.questions.size(), 3u);
+    EXPECT_EQ(platform.questions[0].choices, (std::vector<std::string> { "Keep running", "Quit" }));
 }
 
-// Passes go on while the question is up, but the safety stop waits for it to close.
+// Passes go on while the question is up, but the safety stop waits for its answer.
 TEST_F(App, DeliveriesGoOnWhileTheQuestionIsUpButTheSafetyStopWaits)
 {
     launch({ alarm("ringing", now() + 500), alarm("later", now() + hour),
         alarm("soon", now() + 599 * second, "reminder") });
     platform.advance(598 * second);
-    bool ringingThroughout = false;
-    platform.answerAlert = [&](AlertQuestion const&) {
-        platform.advance(10 * second);
-        ringingThroughout = ringing() == "ringing" && !playing().empty();
-        return alertFirstButtonReturn;
-    };
-    EXPECT_FALSE(controller->applicationShouldTerminate());
-    EXPECT_TRUE(ringingThroughout);
+    std::optional<bool> quit;
+    controller->quitRequested([&](bool answer) { quit = answer; });
+    platform.advance(10 * second);
+    EXPECT_EQ(ringing(), "ringing");
+    EXPECT_NE(playing(), "");
+    EXPECT_EQ(quit, std::nullopt);
+    platform.answerQuestion(0);
+    EXPECT_EQ(quit, false);
     EXPECT_EQ(notified(), std::vector<std::string> { "soon" });
     EXPECT_EQ(ringing(), "");
     EXPECT_TRUE(platform.openPanels().empty());

@@ -74,13 +74,13 @@ TEST_F(BrindleTest, ARingingAlarmOpensItsOutputAgainUntilItPlaysAndAPreviewStays
 TEST_F(BrindleTest, ABackgroundLaunchRingsWithoutShowingTheWindowUntilReopened)
 {
     platform.files[storePath] = encodeAlarmsJson({ alarm("t1", now() + 60'000) });
-    controller->applicationDidFinishLaunchingInBackground();
+    controller->startedAsService();
     EXPECT_EQ(platform.webViews.front()->loads.size(), 1u);
     platform.advance(60'000);
     ASSERT_TRUE(panel());
     EXPECT_EQ(platform.windows.front()->shows, 0);
 
-    EXPECT_TRUE(controller->applicationShouldHandleReopen());
+    controller->launchedAgain();
     EXPECT_EQ(platform.windows.front()->shows, 1);
 }
 
@@ -92,7 +92,7 @@ TEST_F(BrindleTest, ShowingBrindleWhileItRingsShowsThePanelToo)
     auto ringPanel = panel();
     ASSERT_TRUE(ringPanel);
     controller->showWindow();
-    EXPECT_TRUE(controller->applicationShouldHandleReopen());
+    controller->launchedAgain();
     EXPECT_EQ(ringPanel->presents, 2);
 
     controller->stopAlarm();
