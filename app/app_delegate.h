@@ -1,6 +1,6 @@
 #pragma once
 
-#include "bridge/bridge_request.h"
+#include "bridge/intake.h"
 #include "platform/platform.h"
 #include "schedule/alarm.h"
 #include "schedule/fired_set.h"

@@ -1,7 +1,6 @@
 #include "app/app_delegate.h"
-#include "bridge/task_id.h"
-#include "platform/unicode.h"
 #include "schedule/alarm_json.h"
+#include "text/unicode.h"
 
 #include <algorithm>
 #include <unordered_set>
@@ -12,6 +11,17 @@ namespace {
 
 constexpr std::string_view invalidSchedule = "Invalid alarm schedule";
 constexpr std::string_view unknownRequest = "Unknown desktop request";
+
+// The page task an alarm belongs to: the first non-empty "/"-separated piece of its key (or of
+// a snooze's base key), or the empty text when there is none. "a/b/c" and "/a/b" both give "a".
+std::string_view taskId(std::string_view key)
+{
+    auto start = key.find_first_not_of('/');
+    if (start == std::string_view::npos)
+        return {};
+    auto end = key.find('/', start);
+    return key.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+}
 
 // The page's task ids in their composed spelling, so that each lookup is one hash probe
 // however long the schedule is.
@@ -40,15 +50,6 @@ private:
 };
 
 } // namespace
-
-std::string_view taskId(std::string_view key)
-{
-    auto start = key.find_first_not_of('/');
-    if (start == std::string_view::npos)
-        return {};
-    auto end = key.find('/', start);
-    return key.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-}
 
 void AppDelegate::didReceiveScriptMessage(ScriptMessage const& message)
 {

@@ -1,5 +1,6 @@
-#include "bridge/bridge_request.h"
-#include "platform/unicode.h"
+#include "bridge/intake.h"
+
+#include "text/unicode.h"
 
 #include <cmath>
 

@@ -1,7 +1,7 @@
 #include "bridge/page_script.h"
 
-#include "platform/json.h"
 #include "platform/platform.h"
+#include "text/json.h"
 
 namespace brindle {
 

@@ -1,5 +1,5 @@
 #include "app/app_delegate.h"
-#include "platform/json.h"
+#include "text/json.h"
 
 #include <string_view>
 

@@ -1,7 +1,7 @@
 #include "ringing/sound.h"
 
 #include "app/app_delegate.h"
-#include "platform/unicode.h"
+#include "text/unicode.h"
 
 #include <algorithm>
 

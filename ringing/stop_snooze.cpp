@@ -1,5 +1,5 @@
 #include "app/app_delegate.h"
-#include "platform/unicode.h"
+#include "text/unicode.h"
 
 #include <algorithm>
 

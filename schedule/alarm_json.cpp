@@ -1,6 +1,6 @@
 #include "schedule/alarm_json.h"
 
-#include "platform/json.h"
+#include "text/json.h"
 
 #include <array>
 #include <charconv>

@@ -1,6 +1,6 @@
 #include "schedule/fired_set.h"
 
-#include "platform/unicode.h"
+#include "text/unicode.h"
 
 namespace brindle {
 

@@ -1,6 +1,6 @@
 #include "app/app_delegate.h"
-#include "platform/unicode.h"
 #include "schedule/pass.h"
+#include "text/unicode.h"
 
 namespace brindle {
 

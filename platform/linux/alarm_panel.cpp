@@ -1,6 +1,6 @@
 #include "platform/linux/alarm_panel.h"
 
-#include "platform/linux/session.h"
+#include "platform/linux/windowing.h"
 
 #include <cmath>
 #include <functional>

@@ -4,7 +4,7 @@
 #include "platform/linux/files.h"
 #include "platform/linux/gobject_ptr.h"
 #include "platform/linux/linux_platform.h"
-#include "platform/linux/session.h"
+#include "platform/linux/windowing.h"
 
 #include <csignal>
 #include <glib-unix.h>

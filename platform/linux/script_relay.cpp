@@ -1,6 +1,6 @@
 #include "platform/linux/script_relay.h"
 
-#include "platform/json.h"
+#include "text/json.h"
 
 namespace brindle::native {
 

@@ -1,8 +1,8 @@
 #include "build_config.h"
 #include "platform/linux/alarm_panel.h"
 #include "platform/linux/linux_platform.h"
-#include "platform/linux/session.h"
 #include "platform/linux/web_view.h"
+#include "platform/linux/windowing.h"
 
 #include <gdk/gdkx.h>
 #ifdef GDK_WINDOWING_WAYLAND

@@ -1,5 +1,6 @@
 #include "platform/linux/sound_player.h"
 #include "ringing/sound.h"
+#include "support/main_loop.h"
 
 #include <algorithm>
 #include <chrono>
@@ -21,17 +22,7 @@ static std::string soundPath(std::string_view name)
     return std::string(BRINDLE_SOUNDS_DIR) + "/" + std::string(name) + ".wav";
 }
 
-// Runs the main context (the players' bus watches) until the condition holds or time runs out.
-static bool runUntil(std::function<bool()> const& condition, std::chrono::seconds deadline = 30s)
-{
-    for (auto giveUp = std::chrono::steady_clock::now() + deadline; !condition();
-         std::this_thread::sleep_for(5ms)) {
-        if (std::chrono::steady_clock::now() > giveUp)
-            return false;
-        while (g_main_context_iteration(nullptr, FALSE)) { }
-    }
-    return true;
-}
+using brindle::testing::runUntil;
 
 // A sound card in real time that notes what reaches it and every jump in running time (a gap).
 class Listener {

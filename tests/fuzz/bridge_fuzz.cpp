@@ -5,7 +5,7 @@
 #include "app/app_delegate.h"
 #include "platform/fake/fake_platform.h"
 #include "schedule/alarm_json.h"
-#include "unit/reply_script.h"
+#include "support/reply_script.h"
 
 #include <array>
 #include <cstdint>

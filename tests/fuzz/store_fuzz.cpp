@@ -5,7 +5,7 @@
 #include "platform/fake/fake_platform.h"
 #include "schedule/alarm_json.h"
 #include "schedule/fired_key.h"
-#include "schedule/user_defaults.h"
+#include "schedule/fired_store.h"
 
 #include <algorithm>
 #include <cstdio>

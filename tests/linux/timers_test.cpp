@@ -1,4 +1,5 @@
 #include "platform/linux/timers.h"
+#include "support/main_loop.h"
 
 #include <functional>
 #include <glib.h>
@@ -6,16 +7,7 @@
 
 namespace brindle::native {
 
-// Runs the default main context until the condition holds; the deadline measures nothing.
-static bool runUntil(std::function<bool()> const& condition)
-{
-    gint64 const deadline = g_get_monotonic_time() + 20 * G_USEC_PER_SEC;
-    while (!condition() && g_get_monotonic_time() < deadline) {
-        if (!g_main_context_iteration(nullptr, FALSE))
-            g_usleep(1000);
-    }
-    return condition();
-}
+using brindle::testing::runUntil;
 
 class Timers : public ::testing::Test {
 protected:

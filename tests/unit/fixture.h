@@ -3,8 +3,8 @@
 #include "app/app_delegate.h"
 #include "platform/fake/fake_platform.h"
 #include "schedule/alarm_json.h"
-#include "schedule/user_defaults.h"
-#include "unit/reply_script.h"
+#include "schedule/fired_store.h"
+#include "support/reply_script.h"
 
 #include <gtest/gtest.h>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "bridge/bridge_request.h"
+#include "bridge/intake.h"
 
 #include <cstdint>
 #include <gtest/gtest.h>

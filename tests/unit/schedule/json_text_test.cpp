@@ -1,7 +1,7 @@
-#include "bridge/bridge_request.h"
-#include "platform/unicode.h"
+#include "bridge/intake.h"
 #include "schedule/alarm_json.h"
-#include "schedule/user_defaults.h"
+#include "schedule/fired_store.h"
+#include "text/unicode.h"
 
 #include <gtest/gtest.h>
 

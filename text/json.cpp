@@ -1,4 +1,4 @@
-#include "platform/json.h"
+#include "text/json.h"
 
 #include <limits>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/json.h"
 #include "platform/platform.h"
+#include "text/json.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "platform/linux/session.h"
+#include "platform/linux/windowing.h"
 
 #include <cstring>
 #include <gdk/gdkx.h>

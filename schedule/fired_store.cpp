@@ -1,8 +1,8 @@
-#include "schedule/user_defaults.h"
+#include "schedule/fired_store.h"
 
 #include "app/app_delegate.h"
 #include "build_config.h"
-#include "platform/json.h"
+#include "text/json.h"
 
 namespace brindle {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "bridge/bridge_request.h"
+#include "bridge/intake.h"
 
 #include <optional>
 #include <rapidjson/document.h>
