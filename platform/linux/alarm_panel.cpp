@@ -1,5 +1,6 @@
 #include "platform/linux/alarm_panel.h"
 
+#include "platform/linux/gobject_ptr.h"
 #include "platform/linux/windowing.h"
 
 #include <cmath>
@@ -49,7 +50,7 @@ public:
         , onSnooze_(content.onSnooze)
     {
         GtkWindow* window = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
-        window_ = GTK_WIDGET(window);
+        window_.reset(GTK_WIDGET(window));
         // Before anything realizes it: the panel may live on another display than the main
         // window (Xwayland beside GNOME's Wayland). Nothing may tie it to a window of the other
         // display, such as a transient parent, or GTK moves it back.
@@ -57,7 +58,7 @@ public:
             gtk_window_set_screen(window, screen);
         gtk_window_set_title(window, content.windowTitle.c_str());
         // A non-resizable GTK window takes its size from its request, not from a default size.
-        gtk_widget_set_size_request(window_, panelWidth, panelHeight);
+        gtk_widget_set_size_request(GTK_WIDGET(window), panelWidth, panelHeight);
         gtk_window_set_resizable(window, FALSE);
         gtk_window_set_deletable(window, FALSE);
         gtk_window_set_keep_above(window, TRUE);
@@ -80,8 +81,7 @@ public:
         }
 
         // Window managers may still offer a close shortcut; the alarm ends only by its buttons.
-        g_signal_connect(window_, "delete-event", G_CALLBACK(gtk_true), nullptr);
-        g_signal_connect(window_, "destroy", G_CALLBACK(windowDestroyed), this);
+        g_signal_connect(window, "delete-event", G_CALLBACK(gtk_true), nullptr);
 
         GtkWidget* stack = gtk_box_new(GTK_ORIENTATION_VERTICAL, stackSpacing);
         gtk_widget_set_margin_start(stack, sideMargin);
@@ -108,7 +108,7 @@ public:
         gtk_box_pack_start(GTK_BOX(stack), snoozeButton, FALSE, FALSE, 0);
         gtk_container_add(GTK_CONTAINER(window), stack);
 
-        gtk_widget_show_all(window_);
+        gtk_widget_show_all(GTK_WIDGET(window));
         // Should the window manager give it the focus all the same, no button has it: a key
         // meant for another window must not stop or snooze the alarm by accident.
         gtk_window_set_focus(window, nullptr);
@@ -121,26 +121,19 @@ public:
     {
         if (!window_)
             return;
-        gtk_widget_show(window_);
-        gdk_window_raise(gtk_widget_get_window(window_));
+        gtk_widget_show(window_.get());
+        gdk_window_raise(gtk_widget_get_window(window_.get()));
     }
 
     void close() override
     {
-        if (!window_)
-            return;
-        GtkWidget* window = window_;
-        window_ = nullptr;
-        g_signal_handlers_disconnect_by_data(window, this);
-        gtk_widget_destroy(window);
+        GtkWidget* window = window_.get();
+        window_.reset();
+        if (window)
+            gtk_widget_destroy(window);
     }
 
 private:
-    static void windowDestroyed(GtkWidget*, gpointer data)
-    {
-        static_cast<GtkAlarmPanel*>(data)->window_ = nullptr;
-    }
-
     // A button's action usually closes this very panel and destroys this object, so it runs
     // from a copy and nothing here is touched afterwards.
     static void run(std::function<void()> action)
@@ -154,7 +147,8 @@ private:
         run(static_cast<GtkAlarmPanel*>(data)->onSnooze_);
     }
 
-    GtkWidget* window_ = nullptr;
+    // GTK owns the window; it turns null should GTK destroy it first.
+    GObjectWeakPtr<GtkWidget> window_;
     std::function<void()> const onStop_;
     std::function<void()> const onSnooze_;
 };

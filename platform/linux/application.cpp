@@ -109,7 +109,7 @@ void LinuxPlatform::quitNow()
 int runApplication(int argc, char** argv, DelegateFactory makeDelegate)
 {
     chooseWindowingSystem();
-    GObjectPtr<GtkApplication> application(gtk_application_new(applicationId, G_APPLICATION_DEFAULT_FLAGS));
+    auto application = adopt(gtk_application_new(applicationId, G_APPLICATION_DEFAULT_FLAGS));
     g_set_application_name("Brindle");
 
     LinuxPlatform platform(application.get());

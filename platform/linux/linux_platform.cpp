@@ -40,33 +40,11 @@ LinuxPlatform::LinuxPlatform(GtkApplication* application)
 
 LinuxPlatform::~LinuxPlatform()
 {
-    if (mainWebView_)
-        g_object_remove_weak_pointer(G_OBJECT(mainWebView_), reinterpret_cast<gpointer*>(&mainWebView_));
-    if (mainWindow_)
-        g_object_remove_weak_pointer(G_OBJECT(mainWindow_), reinterpret_cast<gpointer*>(&mainWindow_));
     if (aboutDialog_)
-        gtk_widget_destroy(aboutDialog_);
+        gtk_widget_destroy(aboutDialog_.get());
     // Questions still up when the main loop has ended go unanswered.
     for (auto& question : std::exchange(questions_, {}))
         gtk_widget_destroy(GTK_WIDGET(question.dialog));
-}
-
-void LinuxPlatform::watch(GtkWidget* widget, GtkWidget** slot)
-{
-    if (*slot)
-        g_object_remove_weak_pointer(G_OBJECT(*slot), reinterpret_cast<gpointer*>(slot));
-    *slot = widget;
-    if (widget)
-        g_object_add_weak_pointer(G_OBJECT(widget), reinterpret_cast<gpointer*>(slot));
-}
-
-void LinuxPlatform::watch(GtkWindow* window, GtkWindow** slot)
-{
-    if (*slot)
-        g_object_remove_weak_pointer(G_OBJECT(*slot), reinterpret_cast<gpointer*>(slot));
-    *slot = window;
-    if (window)
-        g_object_add_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(slot));
 }
 
 double LinuxPlatform::nowMs()
@@ -178,7 +156,7 @@ std::unique_ptr<SoundPlayer> LinuxPlatform::createSoundPlayer(std::string const&
 void LinuxPlatform::openURL(std::string const& url)
 {
     GdkDisplay* display = gdk_display_get_default();
-    GObjectPtr<GdkAppLaunchContext> context(display ? gdk_display_get_app_launch_context(display) : nullptr);
+    auto context = adopt(display ? gdk_display_get_app_launch_context(display) : nullptr);
     g_app_info_launch_default_for_uri_async(
         url.c_str(), context ? G_APP_LAUNCH_CONTEXT(context.get()) : nullptr, nullptr,
         [](GObject*, GAsyncResult* result, gpointer) {

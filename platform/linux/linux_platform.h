@@ -60,8 +60,6 @@ public:
 
 private:
     void acceptActivation(std::string const& activationToken);
-    void watch(GtkWidget* widget, GtkWidget** slot);
-    void watch(GtkWindow* window, GtkWindow** slot);
     void dismissQuestions();
     NotificationClient& notifications();
 
@@ -69,10 +67,10 @@ private:
     ApplicationDelegate* delegate_ = nullptr;
     std::unique_ptr<NotificationClient> notifications_;
     std::vector<std::unique_ptr<WakeObserver>> wakeObservers_;
-    // Weak pointers: they turn null when GTK destroys the object.
-    GtkWidget* mainWebView_ = nullptr;
-    GtkWindow* mainWindow_ = nullptr;
-    GtkWidget* aboutDialog_ = nullptr;
+    // They turn null when GTK destroys the object.
+    GObjectWeakPtr<GtkWidget> mainWebView_;
+    GObjectWeakPtr<GtkWindow> mainWindow_;
+    GObjectWeakPtr<GtkWidget> aboutDialog_;
     // The questions on screen, each with what runs when it is answered.
     struct OpenQuestion {
         GtkDialog* dialog;

@@ -74,14 +74,14 @@ void perform(ActionTarget const& target)
 // item's action is an application action, and its key, taken with Ctrl, an accelerator.
 void LinuxPlatform::installMainMenu(MainMenu const& menu)
 {
-    GObjectPtr<GMenu> menubar(g_menu_new());
+    auto menubar = adopt(g_menu_new());
     for (auto const& submenu : menu.menus) {
-        GObjectPtr<GMenu> items(g_menu_new());
-        GObjectPtr<GMenu> section(g_menu_new());
+        auto items = adopt(g_menu_new());
+        auto section = adopt(g_menu_new());
         auto closeSection = [&] {
             if (g_menu_model_get_n_items(G_MENU_MODEL(section.get())) > 0)
                 g_menu_append_section(items.get(), nullptr, G_MENU_MODEL(section.get()));
-            section = GObjectPtr<GMenu>(g_menu_new());
+            section = adopt(g_menu_new());
         };
         for (auto const& item : submenu.items) {
             if (item.isSeparator()) {
@@ -118,7 +118,7 @@ void LinuxPlatform::installMainMenu(MainMenu const& menu)
 void LinuxPlatform::runEditingCommand(char const* command)
 {
     if (mainWebView_)
-        webkit_web_view_execute_editing_command(WEBKIT_WEB_VIEW(mainWebView_), command);
+        webkit_web_view_execute_editing_command(WEBKIT_WEB_VIEW(mainWebView_.get()), command);
 }
 
 void LinuxPlatform::showAbout()
@@ -136,11 +136,11 @@ void LinuxPlatform::showAbout()
         g_signal_connect(dialog, "response", G_CALLBACK(gtk_widget_hide), nullptr);
         g_signal_connect(dialog, "delete-event", G_CALLBACK(gtk_widget_hide_on_delete), nullptr);
         gtk_window_set_application(GTK_WINDOW(dialog), application_);
-        watch(dialog, &aboutDialog_);
+        aboutDialog_.reset(dialog);
     }
-    bool const parentVisible = mainWindow_ && gtk_widget_get_visible(GTK_WIDGET(mainWindow_));
-    gtk_window_set_transient_for(GTK_WINDOW(aboutDialog_), parentVisible ? mainWindow_ : nullptr);
-    gtk_window_present(GTK_WINDOW(aboutDialog_));
+    bool const parentVisible = mainWindow_ && gtk_widget_get_visible(GTK_WIDGET(mainWindow_.get()));
+    gtk_window_set_transient_for(GTK_WINDOW(aboutDialog_.get()), parentVisible ? mainWindow_.get() : nullptr);
+    gtk_window_present(GTK_WINDOW(aboutDialog_.get()));
 }
 
 } // namespace brindle::native

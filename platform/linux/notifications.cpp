@@ -14,16 +14,17 @@ constexpr char const* serverPath = "/org/freedesktop/Notifications";
 constexpr char const* serverInterface = "org.freedesktop.Notifications";
 constexpr char const* applicationId = build::applicationId;
 
-// Carries a callback through one GIO answer. The answer is dropped when the client went away
-// meanwhile.
+// Carries a callback through one GIO answer. The client's cancellable goes with it: an answer
+// that arrives once the client has cancelled it, in its destructor, is dropped.
 template <typename Callback> struct Pending {
-    std::weak_ptr<bool> alive;
+    GObjectPtr<GCancellable> cancellable;
     Callback callback;
+    bool cancelled() const { return g_cancellable_is_cancelled(cancellable.get()); }
 };
 
-template <typename Callback> gpointer pending(std::shared_ptr<bool> const& alive, Callback callback)
+template <typename Callback> gpointer pending(GObjectPtr<GCancellable> const& cancellable, Callback callback)
 {
-    return new Pending<Callback> { alive, std::move(callback) };
+    return new Pending<Callback> { cancellable, std::move(callback) };
 }
 
 // Runs the callback with the answer of one D-Bus call (null when it failed).
@@ -31,19 +32,20 @@ template <typename Callback> void onCallDone(GObject* source, GAsyncResult* resu
 {
     std::unique_ptr<Pending<Callback>> call(static_cast<Pending<Callback>*>(data));
     GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
-    if (!call->alive.expired())
+    if (!call->cancelled())
         call->callback(reply);
     if (reply)
         g_variant_unref(reply);
 }
 
 template <typename Callback>
-void callAsync(GDBusConnection* connection, std::shared_ptr<bool> const& alive, char const* name,
+void callAsync(GDBusConnection* connection, GObjectPtr<GCancellable> const& cancellable, char const* name,
     char const* path, char const* interface, char const* method, GVariant* parameters,
     GVariantType const* replyType, Callback callback)
 {
     g_dbus_connection_call(connection, name, path, interface, method, parameters, replyType,
-        G_DBUS_CALL_FLAGS_NONE, -1, nullptr, onCallDone<Callback>, pending(alive, std::move(callback)));
+        G_DBUS_CALL_FLAGS_NONE, -1, cancellable.get(), onCallDone<Callback>,
+        pending(cancellable, std::move(callback)));
 }
 
 // Text on the bus must be UTF-8; anything else is mended rather than refused.
@@ -71,12 +73,13 @@ bool listHolds(GVariant* list, char const* wanted)
 
 NotificationClient::NotificationClient(std::function<void(std::string const&)> onActivated)
     : onActivated_(std::move(onActivated))
-    , alive_(std::make_shared<bool>(true))
+    , cancellable_(adopt(g_cancellable_new()))
 {
 }
 
 NotificationClient::~NotificationClient()
 {
+    g_cancellable_cancel(cancellable_.get());
     for (guint subscription : subscriptions_)
         g_dbus_connection_signal_unsubscribe(connection_.get(), subscription);
 }
@@ -89,12 +92,12 @@ void NotificationClient::withConnection(std::function<void(GDBusConnection*)> wo
             G_PRIORITY_DEFAULT_IDLE,
             [](gpointer data) -> gboolean {
                 auto& call = *static_cast<Pending<std::function<void()>>*>(data);
-                if (!call.alive.expired())
+                if (!call.cancelled())
                     call.callback();
                 return G_SOURCE_REMOVE;
             },
             pending<std::function<void()>>(
-                alive_, [this, work = std::move(work)] { work(connection_.get()); }),
+                cancellable_, [this, work = std::move(work)] { work(connection_.get()); }),
             [](gpointer data) { delete static_cast<Pending<std::function<void()>>*>(data); });
         return;
     }
@@ -105,7 +108,7 @@ void NotificationClient::withConnection(std::function<void(GDBusConnection*)> wo
     auto connected = [this](GDBusConnection* connection) {
         connecting_ = false;
         if (connection) {
-            connection_ = GObjectPtr<GDBusConnection>(connection);
+            connection_ = adopt(connection);
             auto subscribe = [this](char const* signal) {
                 subscriptions_.push_back(g_dbus_connection_signal_subscribe(
                     connection_.get(), serverName, serverInterface, signal, serverPath, nullptr,
@@ -128,18 +131,18 @@ void NotificationClient::withConnection(std::function<void(GDBusConnection*)> wo
     };
     using Connected = decltype(connected);
     g_bus_get(
-        G_BUS_TYPE_SESSION, nullptr,
+        G_BUS_TYPE_SESSION, cancellable_.get(),
         [](GObject*, GAsyncResult* result, gpointer data) {
             std::unique_ptr<Pending<Connected>> call(static_cast<Pending<Connected>*>(data));
             GDBusConnection* connection = g_bus_get_finish(result, nullptr);
-            if (call->alive.expired()) {
+            if (call->cancelled()) {
                 if (connection)
                     g_object_unref(connection);
                 return;
             }
             call->callback(connection);
         },
-        pending(alive_, std::move(connected)));
+        pending(cancellable_, std::move(connected)));
 }
 
 void NotificationClient::post(Notification const& notification)
@@ -177,8 +180,8 @@ void NotificationClient::notify(std::string const& title, std::string const& bod
         done(std::nullopt);
         return;
     }
-    callAsync(connection_.get(), alive_, serverName, serverPath, serverInterface, "GetCapabilities", nullptr,
-        G_VARIANT_TYPE("(as)"),
+    callAsync(connection_.get(), cancellable_, serverName, serverPath, serverInterface, "GetCapabilities",
+        nullptr, G_VARIANT_TYPE("(as)"),
         [this, title = validText(title), body = validText(body), replaces, actions, critical,
             done = std::move(done)](GVariant* capabilities) {
             if (!connection_) {
@@ -214,7 +217,7 @@ void NotificationClient::notify(std::string const& title, std::string const& bod
             GVariant* parameters = g_variant_new("(susssasa{sv}i)", "Brindle", replaces, applicationId,
                 title.c_str(), shownBody.c_str(), &actionList, &hints, critical ? 0 : -1);
 
-            callAsync(connection_.get(), alive_, serverName, serverPath, serverInterface, "Notify",
+            callAsync(connection_.get(), cancellable_, serverName, serverPath, serverInterface, "Notify",
                 parameters, G_VARIANT_TYPE("(u)"), [done](GVariant* reply) {
                     std::optional<std::uint32_t> serverId;
                     if (reply) {
@@ -274,8 +277,9 @@ void NotificationClient::closeOnServer(std::uint32_t serverId)
 {
     if (!connection_)
         return;
-    callAsync(connection_.get(), alive_, serverName, serverPath, serverInterface, "CloseNotification",
-        g_variant_new("(u)", serverId), nullptr, [](GVariant*) {});
+    // Nothing waits for the answer, so the call goes out even as the client is destroyed.
+    g_dbus_connection_call(connection_.get(), serverName, serverPath, serverInterface, "CloseNotification",
+        g_variant_new("(u)", serverId), nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
 }
 
 std::string NotificationClient::takeActivationToken(std::uint32_t serverId)
@@ -368,8 +372,8 @@ void NotificationClient::probe(std::function<void(bool present)> completion)
             completion(false);
             return;
         }
-        callAsync(connection, alive_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-            "NameHasOwner", g_variant_new("(s)", serverName), G_VARIANT_TYPE("(b)"),
+        callAsync(connection, cancellable_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+            "org.freedesktop.DBus", "NameHasOwner", g_variant_new("(s)", serverName), G_VARIANT_TYPE("(b)"),
             [this, completion = std::move(completion)](GVariant* owned) mutable {
                 gboolean hasOwner = FALSE;
                 if (owned)
@@ -378,7 +382,7 @@ void NotificationClient::probe(std::function<void(bool present)> completion)
                     completion(hasOwner);
                     return;
                 }
-                callAsync(connection_.get(), alive_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                callAsync(connection_.get(), cancellable_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
                     "org.freedesktop.DBus", "ListActivatableNames", nullptr, G_VARIANT_TYPE("(as)"),
                     [completion = std::move(completion)](
                         GVariant* names) { completion(listHolds(names, serverName)); });

@@ -74,8 +74,9 @@ private:
     std::vector<guint> subscriptions_;
     std::map<std::string, Entry> entries_;
     std::map<std::uint32_t, std::string> identifiers_;
-    // Answers that arrive after the client is gone find this flag cleared.
-    std::shared_ptr<bool> alive_;
+    // Every asynchronous call the client starts carries it; the destructor cancels it, so that
+    // no answer reaches a client that is gone.
+    GObjectPtr<GCancellable> cancellable_;
 };
 
 } // namespace brindle::native

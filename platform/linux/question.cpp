@@ -22,7 +22,7 @@ std::size_t choiceFor(int response, std::size_t choices)
 void LinuxPlatform::ask(Question const& question, std::function<void(std::size_t choice)> answered)
 {
     GtkWindow* parent
-        = mainWindow_ && gtk_widget_get_visible(GTK_WIDGET(mainWindow_)) ? mainWindow_ : nullptr;
+        = mainWindow_ && gtk_widget_get_visible(GTK_WIDGET(mainWindow_.get())) ? mainWindow_.get() : nullptr;
     GtkWidget* widget = gtk_message_dialog_new(
         parent, GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE, "%s", question.messageText.c_str());
     GtkDialog* dialog = GTK_DIALOG(widget);

@@ -1,5 +1,7 @@
 #include "platform/linux/sound_player.h"
 
+#include "platform/linux/gobject_ptr.h"
+
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -72,47 +74,48 @@ bool isDecodableWave(std::string const& path)
 
 class GstSoundPlayer final : public SoundPlayer {
 public:
-    GstSoundPlayer(GstElement* playbin, std::string uri)
-        : playbin_(playbin)
+    GstSoundPlayer(GObjectPtr<GstElement> playbin, std::string uri)
+        : playbin_(std::move(playbin))
         , uri_(std::move(uri))
     {
-        g_object_set(playbin_, "uri", uri_.c_str(), "flags", playFlagAudio | playFlagSoftVolume, nullptr);
-        g_signal_connect(playbin_, "about-to-finish", G_CALLBACK(aboutToFinish), this);
-        GstBus* bus = gst_element_get_bus(playbin_);
-        gst_bus_add_watch(bus, busMessage, this);
-        gst_object_unref(bus);
+        g_object_set(
+            playbin_.get(), "uri", uri_.c_str(), "flags", playFlagAudio | playFlagSoftVolume, nullptr);
+        g_signal_connect(playbin_.get(), "about-to-finish", G_CALLBACK(aboutToFinish), this);
+        auto bus = adopt(gst_element_get_bus(playbin_.get()));
+        gst_bus_add_watch(bus.get(), busMessage, this);
     }
 
+    // Every source the player added to the main loop goes with it.
     ~GstSoundPlayer() override
     {
         // Going to NULL joins the streaming threads, so no about-to-finish can reach this
         // object once it returns.
         stop();
-        g_signal_handlers_disconnect_by_data(playbin_, this);
-        GstBus* bus = gst_element_get_bus(playbin_);
-        gst_bus_remove_watch(bus);
-        gst_object_unref(bus);
-        gst_object_unref(playbin_);
+        g_signal_handlers_disconnect_by_data(playbin_.get(), this);
+        auto bus = adopt(gst_element_get_bus(playbin_.get()));
+        gst_bus_remove_watch(bus.get());
+        if (failureSource_)
+            g_source_remove(failureSource_);
     }
 
     void play(bool looping) override
     {
         looping_ = looping;
         // A player that was stopped starts again from the beginning of its file.
-        g_object_set(playbin_, "uri", uri_.c_str(), nullptr);
-        if (gst_element_set_state(playbin_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-            gst_element_set_state(playbin_, GST_STATE_NULL);
+        g_object_set(playbin_.get(), "uri", uri_.c_str(), nullptr);
+        if (gst_element_set_state(playbin_.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+            gst_element_set_state(playbin_.get(), GST_STATE_NULL);
             // Told from the main loop, never from inside play().
-            g_idle_add_full(
-                G_PRIORITY_DEFAULT,
-                [](gpointer data) -> gboolean {
-                    auto& alive = *static_cast<std::weak_ptr<GstSoundPlayer*>*>(data);
-                    if (auto self = alive.lock())
-                        (*self)->outputFailed();
-                    return G_SOURCE_REMOVE;
-                },
-                new std::weak_ptr<GstSoundPlayer*>(alive_),
-                [](gpointer data) { delete static_cast<std::weak_ptr<GstSoundPlayer*>*>(data); });
+            if (!failureSource_) {
+                failureSource_ = g_idle_add(
+                    [](gpointer data) -> gboolean {
+                        auto* self = static_cast<GstSoundPlayer*>(data);
+                        self->failureSource_ = 0;
+                        self->outputFailed();
+                        return G_SOURCE_REMOVE;
+                    },
+                    this);
+            }
         }
     }
 
@@ -121,7 +124,7 @@ public:
     void stop() override
     {
         looping_ = false;
-        gst_element_set_state(playbin_, GST_STATE_NULL);
+        gst_element_set_state(playbin_.get(), GST_STATE_NULL);
     }
 
 private:
@@ -145,7 +148,7 @@ private:
             return factory ? gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)) : "";
         };
         bool nothing = false;
-        GstIterator* elements = gst_bin_iterate_recurse(GST_BIN(playbin_));
+        GstIterator* elements = gst_bin_iterate_recurse(GST_BIN(playbin_.get()));
         GValue item = G_VALUE_INIT;
         while (!nothing && gst_iterator_next(elements, &item) == GST_ITERATOR_OK) {
             auto* element = GST_ELEMENT(g_value_get_object(&item));
@@ -166,7 +169,7 @@ private:
     void outputFailed()
     {
         looping_ = false;
-        gst_element_set_state(playbin_, GST_STATE_NULL);
+        gst_element_set_state(playbin_.get(), GST_STATE_NULL);
         if (auto handler = std::exchange(onOutputFailure_, nullptr))
             handler();
     }
@@ -176,16 +179,16 @@ private:
         auto* self = static_cast<GstSoundPlayer*>(data);
         switch (GST_MESSAGE_TYPE(message)) {
         case GST_MESSAGE_ASYNC_DONE:
-            if (GST_MESSAGE_SRC(message) == GST_OBJECT(self->playbin_) && self->playsIntoNothing())
+            if (GST_MESSAGE_SRC(message) == GST_OBJECT(self->playbin_.get()) && self->playsIntoNothing())
                 self->outputFailed();
             break;
         case GST_MESSAGE_EOS:
             // A looping sound only ends when the gapless re-queue came too late; starting over
             // with a short gap is better than falling silent while an alarm rings.
             if (self->looping_
-                && gst_element_seek_simple(self->playbin_, GST_FORMAT_TIME, GST_SEEK_FLAG_FLUSH, 0))
+                && gst_element_seek_simple(self->playbin_.get(), GST_FORMAT_TIME, GST_SEEK_FLAG_FLUSH, 0))
                 break;
-            gst_element_set_state(self->playbin_, GST_STATE_NULL);
+            gst_element_set_state(self->playbin_.get(), GST_STATE_NULL);
             break;
         case GST_MESSAGE_ERROR:
             // Errors are not reported anywhere: the sound falls silent, the alarm goes on, and
@@ -198,11 +201,12 @@ private:
         return G_SOURCE_CONTINUE;
     }
 
-    GstElement* playbin_;
+    GObjectPtr<GstElement> playbin_;
     std::string const uri_;
     std::atomic<bool> looping_ { false };
     std::function<void()> onOutputFailure_;
-    std::shared_ptr<GstSoundPlayer*> alive_ = std::make_shared<GstSoundPlayer*>(this);
+    // The idle source that tells of a failure to start, while one is pending.
+    guint failureSource_ = 0;
 };
 
 } // namespace
@@ -216,16 +220,15 @@ std::unique_ptr<SoundPlayer> createGstSoundPlayer(std::string const& path, Audio
     if (!uri)
         return nullptr;
 
-    GstElement* playbin = gst_element_factory_make("playbin", nullptr);
+    auto playbin = retain(gst_element_factory_make("playbin", nullptr));
     if (!playbin)
         return nullptr;
-    gst_object_ref_sink(playbin);
 
     if (makeSink) {
         if (GstElement* sink = makeSink())
-            g_object_set(playbin, "audio-sink", sink, nullptr);
+            g_object_set(playbin.get(), "audio-sink", sink, nullptr);
     }
-    return std::make_unique<GstSoundPlayer>(playbin, uri);
+    return std::make_unique<GstSoundPlayer>(std::move(playbin), uri);
 }
 
 } // namespace brindle::native

@@ -4,80 +4,61 @@
 #include <cmath>
 #include <glib.h>
 #include <limits>
+#include <utility>
 
 namespace brindle::native {
 
 namespace {
 
-struct TimerState {
-    std::function<void()> action;
-    bool repeats = false;
-    bool valid = true;
-    guint sourceId = 0;
-};
-
-// Runs the action unless the timer was invalidated in the meantime. The state is held by a
-// local reference because the action may destroy the Timer that owns it.
-void fire(std::shared_ptr<TimerState> const& state)
-{
-    if (!state->valid)
-        return;
-    if (!state->repeats) {
-        state->valid = false;
-        state->sourceId = 0;
-    }
-    auto action = state->action;
-    action();
-}
-
+// The timer's source is removed with it, so the source's callback can hold the timer itself. The
+// action may destroy the timer from inside its own firing: nothing of it is touched afterwards.
 class GlibTimer final : public Timer {
 public:
-    explicit GlibTimer(std::shared_ptr<TimerState> state)
-        : state_(std::move(state))
+    GlibTimer(guint milliseconds, bool repeats, std::function<void()> action)
+        : action_(std::move(action))
+        , repeats_(repeats)
+        , sourceId_(g_timeout_add(milliseconds, onTimeout, this))
     {
     }
     ~GlibTimer() override { invalidate(); }
 
     void invalidate() override
     {
-        state_->valid = false;
-        if (state_->sourceId) {
-            g_source_remove(state_->sourceId);
-            state_->sourceId = 0;
-        }
+        if (sourceId_)
+            g_source_remove(std::exchange(sourceId_, 0));
     }
-    bool isValid() const override { return state_->valid; }
+    bool isValid() const override { return sourceId_ != 0; }
 
 private:
-    std::shared_ptr<TimerState> state_;
-};
+    static gboolean onTimeout(gpointer data)
+    {
+        auto* self = static_cast<GlibTimer*>(data);
+        bool const repeats = self->repeats_;
+        // A one-shot is spent before it runs; its source ends when this returns.
+        if (!repeats)
+            self->sourceId_ = 0;
+        auto action = self->action_;
+        action();
+        // A timer invalidated or destroyed by its action has had its source removed already,
+        // and GLib ignores what this answers.
+        return repeats ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+    }
 
-gboolean onTimeout(gpointer data)
-{
-    auto state = *static_cast<std::shared_ptr<TimerState>*>(data);
-    bool const repeats = state->repeats;
-    fire(state);
-    return repeats && state->valid ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
-}
+    std::function<void()> const action_;
+    bool const repeats_;
+    guint sourceId_;
+};
 
 } // namespace
 
 std::unique_ptr<Timer> scheduleGlibTimer(double seconds, bool repeats, std::function<void()> action)
 {
-    auto state = std::make_shared<TimerState>();
-    state->action = std::move(action);
-    state->repeats = repeats;
-
     double milliseconds = std::isfinite(seconds) ? std::round(seconds * 1000.0) : 0.0;
     milliseconds = std::clamp(milliseconds, 0.0, static_cast<double>(std::numeric_limits<guint>::max()));
     // A repeating timer of zero interval would starve the main loop.
     if (repeats && milliseconds < 1.0)
         milliseconds = 1.0;
-
-    state->sourceId = g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(milliseconds), onTimeout,
-        new std::shared_ptr<TimerState>(state),
-        [](gpointer data) { delete static_cast<std::shared_ptr<TimerState>*>(data); });
-    return std::make_unique<GlibTimer>(std::move(state));
+    return std::make_unique<GlibTimer>(static_cast<guint>(milliseconds), repeats, std::move(action));
 }
 
 } // namespace brindle::native

@@ -1,14 +1,18 @@
 #include "platform/linux/unresponsive_page.h"
 
+#include "platform/linux/gobject_ptr.h"
 #include "platform/linux/script_relay.h"
 
 namespace brindle::native {
 
 namespace {
 
+// Owned by the view it watches, and destroyed with it.
 struct Watch {
     WebKitWebView* view = nullptr;
     guint timer = 0;
+    // Carried by the sign of life asked for; cancelled when the watch is destroyed.
+    GObjectPtr<GCancellable> cancellable = adopt(g_cancellable_new());
     // When the unanswered sign of life was asked for (monotonic clock, which stands still while
     // the machine sleeps), or 0 when none is outstanding.
     gint64 askedAtUs = 0;
@@ -17,13 +21,13 @@ struct Watch {
 
 void onAnswer(GObject* source, GAsyncResult* result, gpointer data)
 {
-    // Any answer will do, an error too: a process that can report one is not stuck. The view
-    // is alive, since the pending call holds it, and with it the watch it owns.
-    auto* view = WEBKIT_WEB_VIEW(source);
-    GError* error = nullptr;
-    if (JSCValue* value = webkit_web_view_evaluate_javascript_finish(view, result, &error))
+    // Any answer will do, an error too: a process that can report one is not stuck. A
+    // cancelled call's watch is gone.
+    g_autoptr(GError) error = nullptr;
+    if (JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error))
         g_object_unref(value);
-    g_clear_error(&error);
+    if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED))
+        return;
     static_cast<Watch*>(data)->askedAtUs = 0;
 }
 
@@ -71,7 +75,7 @@ gboolean onBeat(gpointer data)
     }
     watch->askedAtUs = now;
     webkit_web_view_evaluate_javascript(
-        watch->view, "0", -1, relayWorldName, nullptr, nullptr, onAnswer, watch);
+        watch->view, "0", -1, relayWorldName, nullptr, watch->cancellable.get(), onAnswer, watch);
     return G_SOURCE_CONTINUE;
 }
 
@@ -79,6 +83,7 @@ void destroyWatch(gpointer data)
 {
     auto* watch = static_cast<Watch*>(data);
     g_source_remove(watch->timer);
+    g_cancellable_cancel(watch->cancellable.get());
     delete watch;
 }
 

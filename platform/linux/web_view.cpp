@@ -46,9 +46,9 @@ GObjectPtr<WebKitWebContext> createWebContext(TrustedCertificate const& certific
         = g_build_filename(g_get_user_data_dir(), build::folderName, "WebKit", nullptr);
     g_autofree gchar* cacheFolder
         = g_build_filename(g_get_user_cache_dir(), build::folderName, "WebKit", nullptr);
-    GObjectPtr<WebKitWebsiteDataManager> dataManager(webkit_website_data_manager_new(
+    auto dataManager = adopt(webkit_website_data_manager_new(
         "base-data-directory", dataFolder, "base-cache-directory", cacheFolder, nullptr));
-    GObjectPtr<WebKitWebContext> context(webkit_web_context_new_with_website_data_manager(dataManager.get()));
+    auto context = adopt(webkit_web_context_new_with_website_data_manager(dataManager.get()));
 
     // The page is untrusted content: its web process runs in bubblewrap wherever bubblewrap can
     // start. This must be set before the first web process starts.
@@ -56,8 +56,7 @@ GObjectPtr<WebKitWebContext> createWebContext(TrustedCertificate const& certific
 
     if (!certificate.pem.empty() && !certificate.host.empty()) {
         GError* error = nullptr;
-        GObjectPtr<GTlsCertificate> trusted(
-            g_tls_certificate_new_from_pem(certificate.pem.c_str(), -1, &error));
+        auto trusted = adopt(g_tls_certificate_new_from_pem(certificate.pem.c_str(), -1, &error));
         if (trusted)
             webkit_web_context_allow_tls_certificate_for_host(
                 context.get(), trusted.get(), certificate.host.c_str());
@@ -71,7 +70,7 @@ GObjectPtr<WebKitWebContext> createWebContext(TrustedCertificate const& certific
 LinuxWebView::LinuxWebView(WebViewConfig config, TrustedCertificate const& certificate)
     : config_(std::move(config))
     , context_(createWebContext(certificate))
-    , contentManager_(webkit_user_content_manager_new())
+    , contentManager_(adopt(webkit_user_content_manager_new()))
 {
     auto* manager = contentManager_.get();
 
@@ -94,7 +93,7 @@ LinuxWebView::LinuxWebView(WebViewConfig config, TrustedCertificate const& certi
     webkit_user_content_manager_add_script(manager, relayScriptObject);
     webkit_user_script_unref(relayScriptObject);
 
-    view_ = GObjectPtr<WebKitWebView>(WEBKIT_WEB_VIEW(g_object_new(
+    view_ = retain(WEBKIT_WEB_VIEW(g_object_new(
         WEBKIT_TYPE_WEB_VIEW, "web-context", context_.get(), "user-content-manager", manager, nullptr)));
     g_signal_connect(view_.get(), "decide-policy", G_CALLBACK(onDecidePolicy), this);
     g_signal_connect(view_.get(), "create", G_CALLBACK(onCreate), this);
@@ -119,7 +118,7 @@ void LinuxWebView::load(std::string const& url, int timeoutSeconds)
     lastRequestedUrl_ = url;
     lastTimeoutSeconds_ = timeoutSeconds;
     cancelLoadTimeout();
-    GObjectPtr<WebKitURIRequest> request(webkit_uri_request_new(url.c_str()));
+    auto request = adopt(webkit_uri_request_new(url.c_str()));
     webkit_web_view_load_request(view_.get(), request.get());
 
     // WebKit's request has no time-out of its own; a load that has not committed in time is

@@ -39,7 +39,7 @@ int menubarHeight(GtkApplication* application)
     GMenuModel* model = gtk_application_get_menubar(application);
     if (!model)
         return 0;
-    GObjectPtr<GtkWidget> bar(gtk_menu_bar_new_from_model(model));
+    auto bar = retain(gtk_menu_bar_new_from_model(model));
     gtk_widget_show_all(bar.get());
     int natural = 0;
     gtk_widget_get_preferred_height(bar.get(), nullptr, &natural);
@@ -53,7 +53,7 @@ std::unique_ptr<WebView> LinuxPlatform::createWebView(WebViewConfig config)
 {
     TrustedCertificate certificate { std::string(build::trustedCertificatePem), std::string(build::appHost) };
     auto view = std::make_unique<LinuxWebView>(std::move(config), certificate);
-    watch(view->widget(), &mainWebView_);
+    mainWebView_.reset(view->widget());
     return view;
 }
 
@@ -71,8 +71,8 @@ std::unique_ptr<Window> LinuxPlatform::createMainWindow(WindowLayout const& layo
     g_signal_connect(widget, "delete-event", G_CALLBACK(gtk_widget_hide_on_delete), nullptr);
     gtk_container_add(GTK_CONTAINER(window), static_cast<LinuxWebView&>(content).widget());
 
-    watch(window, &mainWindow_);
-    return std::make_unique<LinuxMainWindow>(GObjectPtr<GtkWindow>::retain(window));
+    mainWindow_.reset(window);
+    return std::make_unique<LinuxMainWindow>(retain(window));
 }
 
 // GTK has no activation of a whole application: it comes to the focus of a window. Brindle
@@ -94,7 +94,7 @@ void LinuxPlatform::acceptActivation(std::string const& activationToken)
     if (!mainWindow_)
         return;
 #ifdef GDK_WINDOWING_WAYLAND
-    GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(mainWindow_));
+    GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(mainWindow_.get()));
     if (GDK_IS_WAYLAND_DISPLAY(display)) {
         std::string const id = activationToken.empty() ? xwaylandStartupId() : activationToken;
         if (!id.empty())
@@ -103,13 +103,13 @@ void LinuxPlatform::acceptActivation(std::string const& activationToken)
     }
 #endif
     if (!activationToken.empty()) {
-        gtk_window_set_startup_id(mainWindow_, activationToken.c_str());
+        gtk_window_set_startup_id(mainWindow_.get(), activationToken.c_str());
         return;
     }
-    if (!GDK_IS_X11_DISPLAY(gtk_widget_get_display(GTK_WIDGET(mainWindow_))))
+    if (!GDK_IS_X11_DISPLAY(gtk_widget_get_display(GTK_WIDGET(mainWindow_.get()))))
         return;
-    gtk_widget_realize(GTK_WIDGET(mainWindow_));
-    GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(mainWindow_));
+    gtk_widget_realize(GTK_WIDGET(mainWindow_.get()));
+    GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(mainWindow_.get()));
     gdk_x11_window_set_user_time(window, gdk_x11_get_server_time(window));
 }
 

@@ -24,10 +24,10 @@ TEST(Wake, HearsLogindsWakeOnTheSystemBus)
     char const* address = g_test_dbus_get_bus_address(bus);
     g_setenv("DBUS_SYSTEM_BUS_ADDRESS", address, TRUE);
     g_setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", TRUE); // Only the system bus has logind.
-    GObjectPtr<GDBusConnection> system(g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr));
+    auto system = adopt(g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr));
     g_dbus_connection_set_exit_on_close(system.get(), FALSE); // It outlives the test's bus.
     auto connect = [&] {
-        return GObjectPtr<GDBusConnection>(g_dbus_connection_new_for_address_sync(address,
+        return adopt(g_dbus_connection_new_for_address_sync(address,
             GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT
                 | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
             nullptr, nullptr, nullptr));
