@@ -60,6 +60,7 @@ public:
 
 private:
     void acceptActivation(std::string const& activationToken);
+    void perform(MenuAction action);
     void dismissQuestions();
     NotificationClient& notifications();
 

@@ -1,74 +1,78 @@
 #include "build_config.h"
 #include "platform/linux/linux_platform.h"
 
+#include <array>
+#include <optional>
 #include <string>
+#include <utility>
 #include <webkit2/webkit2.h>
 
 namespace brindle::native {
 
 namespace {
 
+// Each menu item is an application action of this name.
+constexpr std::array<std::pair<MenuAction, char const*>, 8> actionNames { {
+    { MenuAction::about, "about" },
+    { MenuAction::showWindow, "show-window" },
+    { MenuAction::hide, "hide" },
+    { MenuAction::quit, "quit" },
+    { MenuAction::cut, "cut" },
+    { MenuAction::copy, "copy" },
+    { MenuAction::paste, "paste" },
+    { MenuAction::selectAll, "select-all" },
+} };
+
 char const* actionName(MenuAction action)
 {
-    switch (action) {
-    case MenuAction::about:
-        return "about";
-    case MenuAction::showWindow:
-        return "show-window";
-    case MenuAction::hide:
-        return "hide";
-    case MenuAction::quit:
-        return "quit";
-    case MenuAction::cut:
-        return "cut";
-    case MenuAction::copy:
-        return "copy";
-    case MenuAction::paste:
-        return "paste";
-    case MenuAction::selectAll:
-        return "select-all";
+    for (auto const& [known, name] : actionNames) {
+        if (known == action)
+            return name;
     }
     return "unknown";
 }
 
-struct ActionTarget {
-    LinuxPlatform* platform;
-    ApplicationDelegate* delegate;
-    MenuAction action;
-};
-
-void perform(ActionTarget const& target)
+std::optional<MenuAction> actionNamed(char const* name)
 {
-    switch (target.action) {
-    case MenuAction::about:
-        target.platform->showAbout();
-        break;
-    case MenuAction::showWindow:
-        if (target.delegate)
-            target.delegate->showWindow();
-        break;
-    case MenuAction::hide:
-        target.platform->hideAllWindows();
-        break;
-    case MenuAction::quit:
-        target.platform->requestQuit();
-        break;
-    case MenuAction::cut:
-        target.platform->runEditingCommand(WEBKIT_EDITING_COMMAND_CUT);
-        break;
-    case MenuAction::copy:
-        target.platform->runEditingCommand(WEBKIT_EDITING_COMMAND_COPY);
-        break;
-    case MenuAction::paste:
-        target.platform->runEditingCommand(WEBKIT_EDITING_COMMAND_PASTE);
-        break;
-    case MenuAction::selectAll:
-        target.platform->runEditingCommand(WEBKIT_EDITING_COMMAND_SELECT_ALL);
-        break;
+    for (auto const& [action, known] : actionNames) {
+        if (g_strcmp0(known, name) == 0)
+            return action;
     }
+    return std::nullopt;
 }
 
 } // namespace
+
+void LinuxPlatform::perform(MenuAction action)
+{
+    switch (action) {
+    case MenuAction::about:
+        showAbout();
+        break;
+    case MenuAction::showWindow:
+        if (delegate_)
+            delegate_->showWindow();
+        break;
+    case MenuAction::hide:
+        hideAllWindows();
+        break;
+    case MenuAction::quit:
+        requestQuit();
+        break;
+    case MenuAction::cut:
+        runEditingCommand(WEBKIT_EDITING_COMMAND_CUT);
+        break;
+    case MenuAction::copy:
+        runEditingCommand(WEBKIT_EDITING_COMMAND_COPY);
+        break;
+    case MenuAction::paste:
+        runEditingCommand(WEBKIT_EDITING_COMMAND_PASTE);
+        break;
+    case MenuAction::selectAll:
+        runEditingCommand(WEBKIT_EDITING_COMMAND_SELECT_ALL);
+        break;
+    }
+}
 
 // Each menu becomes a submenu of the menubar; separators split it into GMenu sections. Each
 // item's action is an application action, and its key, taken with Ctrl, an accelerator.
@@ -91,13 +95,12 @@ void LinuxPlatform::installMainMenu(MainMenu const& menu)
             char const* name = actionName(*item.action);
             if (!g_action_map_lookup_action(G_ACTION_MAP(application_), name)) {
                 GSimpleAction* action = g_simple_action_new(name, nullptr);
-                g_signal_connect_data(
-                    action, "activate", G_CALLBACK(+[](GSimpleAction*, GVariant*, gpointer data) {
-                        perform(*static_cast<ActionTarget*>(data));
+                g_signal_connect(action, "activate",
+                    G_CALLBACK(+[](GSimpleAction* action, GVariant*, gpointer data) {
+                        if (auto chosen = actionNamed(g_action_get_name(G_ACTION(action))))
+                            static_cast<LinuxPlatform*>(data)->perform(*chosen);
                     }),
-                    new ActionTarget { this, delegate_, *item.action },
-                    [](gpointer data, GClosure*) { delete static_cast<ActionTarget*>(data); },
-                    static_cast<GConnectFlags>(0));
+                    this);
                 g_action_map_add_action(G_ACTION_MAP(application_), G_ACTION(action));
                 g_object_unref(action);
             }
