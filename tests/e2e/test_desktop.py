@@ -1,9 +1,10 @@
 """Brindle on the desktop, in one launch: its window and where navigations go, a reminder at the
-notification server, the ringing panel, hiding and launching again, waking with a stand-in logind
-on a private system bus, and the quit question. Keys go through xdotool, buttons through AT-SPI."""
+notification server, the ringing panel, its wake-up timer and lid inhibitor, hiding and launching
+again, waking with a stand-in logind on a private system bus, and the quit question. Keys go through xdotool, buttons through AT-SPI."""
 
 import json
 import os
+import re
 import signal
 import socket
 import subprocess
@@ -19,6 +20,13 @@ from harness import (APP_PORT, PLANNER_URL, Brindle, alarm, application_of, clos
 
 LIBFAKETIME = Path("/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1")
 MINUTE = 60e3
+
+
+def safely_read(path):
+    try:
+        return path.read_text()
+    except OSError:  # An fd closed meanwhile.
+        return ""
 
 
 class Desktop(dbusmock.DBusTestCase):
@@ -38,6 +46,16 @@ class Desktop(dbusmock.DBusTestCase):
         xdotool("windowfocus", "--sync", self.window)
         xdotool("key", "--clearmodifiers", "--delay", "80", *keys)
 
+    def wake_up(self):
+        """Milliseconds until Brindle's kernel alarm timer (clockid 8, CLOCK_REALTIME_ALARM) fires; 0: disarmed."""
+        infos = [safely_read(f) for f in Path(f"/proc/{self.brindle.process.pid}/fdinfo").iterdir()]
+        timers = [re.search(r"it_value: \((\d+), (\d+)\)", i).groups() for i in infos if "clockid: 8" in i]
+        self.assertEqual(len(timers), 1, "one alarm timer")
+        return int(timers[0][0]) * 1e3 + int(timers[0][1]) / 1e6
+
+    def inhibitors(self):
+        return [tuple(i[:2]) + tuple(i[3:4]) for i in self.logind.ListInhibitors(dbus_interface="org.freedesktop.login1.Manager")]
+
     def ring(self, brindle, key, title):
         brindle.schedule(alarm(key, now_ms() + 3000, title))
         panel = brindle.wait_panel()
@@ -48,7 +66,7 @@ class Desktop(dbusmock.DBusTestCase):
         if not LIBFAKETIME.is_file():
             self.skipTest(f"{LIBFAKETIME} is missing")
         self.start_system_bus()  # Brindle finds it through DBUS_SYSTEM_BUS_ADDRESS.
-        logind, logind_mock = self.spawn_server_template("logind", {}, stdout=subprocess.DEVNULL)
+        logind, self.logind = self.spawn_server_template("logind", {}, stdout=subprocess.DEVNULL)
         self.addCleanup(lambda: (logind.terminate(), logind.wait()))
         # 127.0.0.1 is another host than Brindle's "localhost": a connection in this backlog would
         # show the view tried to load it.
@@ -105,8 +123,11 @@ class Desktop(dbusmock.DBusTestCase):
         self.assertEqual({call["body"]: call["replaces_id"] for call in calls[1:]}, {"Again": 1, "Other": 0})
 
         # An alarm rings in a panel above every window; Snooze schedules it five minutes from the
-        # press, Stop only stops.
+        # press, Stop only stops. The wake-up at its time holds the lid until the ring ends, and
+        # then waits a minute before the snooze.
+        self.assertEqual(self.wake_up(), 0)
         panel, buttons = self.ring(brindle, "t3/main", "Take the <bread> & out")
+        self.assertEqual(wait_for(self.inhibitors, what="the lid inhibitor"), [("handle-lid-switch", "Brindle", "block")])
         state = subprocess.run(["xprop", "-id", panel, "_NET_WM_STATE"], capture_output=True, text=True).stdout
         self.assertEqual(("_NET_WM_STATE_ABOVE" in state, window_size(panel)), (True, (420, 210)))
         pressed = now_ms()
@@ -116,11 +137,14 @@ class Desktop(dbusmock.DBusTestCase):
         self.assertEqual(stored[1]["key"], "t3/main/snooze")
         self.assertGreaterEqual(stored[1]["at"], pressed + 5 * MINUTE)
         self.assertLessEqual(stored[1]["at"], now_ms() + 5 * MINUTE)
+        self.assertEqual(self.inhibitors(), [])
+        self.assertAlmostEqual(self.wake_up(), stored[1]["at"] - MINUTE - now_ms(), delta=2000)
         _, buttons = self.ring(brindle, "t4/main", "Stand up")
         press(buttons["Stop alarm"])
         wait_for(lambda: not panel_shown(), what="the panel to close")
         self.assertEqual(page.request("stop"), {"value": True})
         self.assertEqual([a["key"] for a in brindle.stored_alarms()], ["t4/main"])
+        self.assertEqual((self.wake_up(), self.inhibitors()), (0, []), "no alarm ahead")
 
         # Ctrl+H hides; launching again shows the same window on the same document and ends.
         self.key("ctrl+h")
@@ -140,7 +164,7 @@ class Desktop(dbusmock.DBusTestCase):
         os.kill(brindle.process.pid, signal.SIGSTOP)
         (brindle.root / "offset.new").write_text("+30m")
         os.replace(brindle.root / "offset.new", offset)
-        logind_mock.EmitSignal("org.freedesktop.login1.Manager", "PrepareForSleep", "b", [False],
+        self.logind.EmitSignal("org.freedesktop.login1.Manager", "PrepareForSleep", "b", [False],
                                dbus_interface=dbusmock.MOCK_IFACE)
         os.kill(brindle.process.pid, signal.SIGCONT)
         wait_for(lambda: self.reminders()[3:], what="the reminder ten minutes late")
