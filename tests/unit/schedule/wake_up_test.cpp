@@ -69,21 +69,27 @@ TEST_F(WakeUp, FollowsRingsAndSnoozesAndGoesAtQuit)
 TEST_F(WakeUp, HoldsSleepFromTheWakeUpUntilTheRingEnds)
 {
     double const t = now();
-    launch({ alarm("first", t + 10 * minute), alarm("second", t + 20 * minute) });
+    launch({ alarm("first", t + 10 * minute), alarm("second", t + 12 * minute) });
     platform.advance(9 * minute);
     platform.wakeUpAction();
     EXPECT_EQ(platform.liveSleepHolds(), 1);
     EXPECT_FALSE(platform.lastSleepHoldReason.empty());
-    platform.advance(minute);
+    platform.advance(2 * minute);
     ASSERT_EQ(ringing(), "first");
-    platform.advance(5 * minute);
+    platform.wakeUpAction(); // for "second", while "first" rings
+    panel()->content.onStop();
+    EXPECT_EQ(platform.liveSleepHolds(), 1) << "kept for the alarm still to come";
+    platform.advance(6 * minute);
+    ASSERT_EQ(ringing(), "second");
     EXPECT_EQ(platform.liveSleepHolds(), 1) << "held while it rings";
     panel()->content.onStop();
     EXPECT_EQ(platform.liveSleepHolds(), 0);
 
-    platform.wakeUpAction(); // the wake-up for "second", four minutes early
-    schedule({ alarm("third", t + hour) }); // "second" is removed meanwhile
-    platform.advance(6 * minute - second);
+    schedule({ alarm("third", t + 20 * minute) });
+    platform.advance(2 * minute);
+    platform.wakeUpAction();
+    schedule({}); // "third" is removed meanwhile
+    platform.advance(2 * minute - second);
     EXPECT_EQ(platform.liveSleepHolds(), 1);
     platform.advance(second);
     EXPECT_EQ(platform.liveSleepHolds(), 0) << "a minute after its time nothing rang";
