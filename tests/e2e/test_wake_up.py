@@ -7,6 +7,7 @@ Where a manager cannot start this is a skip (77), and a failure under CI=true.""
 
 import math
 import os
+import select
 import shutil
 import subprocess
 import sys
@@ -140,6 +141,7 @@ def main():
         assert bookworm.version.startswith("252"), bookworm.version
         probe = bookworm.probe()
         probe.stdin.write(f"set {ahead}\n")
+        assert select.select([probe.stderr], [], [], 30)[0], "nothing said"
         assert probe.stderr.readline() == CANNOT_WAKE
         probe.stdin.write("quit\n")
         assert probe.wait(30) == 0
