@@ -12,6 +12,7 @@
 #include <glib-unix.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
+#include <utility>
 
 namespace brindle::native {
 
@@ -32,12 +33,10 @@ bool isCancelled(GError* error)
 
 // An absolute wall-clock time for timerfd_settime. A zero value would disarm the timer, so a
 // moment at or before the epoch is the first nanosecond after it: already past, it fires at once.
-itimerspec absoluteTime(std::optional<double> atMs)
+itimerspec absoluteTime(double atMs)
 {
     itimerspec spec {};
-    if (!atMs)
-        return spec;
-    double const ms = std::max(*atMs, 1e-6);
+    double const ms = std::max(atMs, 1e-6);
     double const seconds = std::floor(ms / 1000.0);
     spec.it_value.tv_sec = static_cast<time_t>(seconds);
     spec.it_value.tv_nsec = static_cast<long>((ms - seconds * 1000.0) * 1e6);
@@ -61,12 +60,11 @@ std::string calendarTime(double atMs)
 WakeUp::WakeUp()
     : cancellable_(g_cancellable_new())
 {
-    timer_ = timerfd_create(CLOCK_REALTIME_ALARM, TFD_NONBLOCK | TFD_CLOEXEC);
-    if (timer_ >= 0) {
+    if (openTimer(clock_)) {
         means_ = Means::kernel;
     } else {
         // Without CAP_WAKE_ALARM (EPERM), the user's systemd manager may wake the machine instead.
-        timer_ = timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
+        clock_ = CLOCK_REALTIME;
         g_bus_get(
             G_BUS_TYPE_SESSION, cancellable_.get(),
             [](GObject*, GAsyncResult* result, gpointer data) {
@@ -104,17 +102,33 @@ WakeUp::WakeUp()
             },
             this);
     }
-    if (timer_ >= 0) {
-        watch_ = g_unix_fd_add(
-            timer_, G_IO_IN,
-            [](int fd, GIOCondition, gpointer data) -> gboolean {
-                std::uint64_t expirations = 0;
-                if (read(fd, &expirations, sizeof expirations) == sizeof expirations)
-                    static_cast<WakeUp*>(data)->fired();
-                return G_SOURCE_CONTINUE;
-            },
-            this);
-    }
+}
+
+bool WakeUp::openTimer(int clock)
+{
+    timer_ = timerfd_create(clock, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (timer_ < 0)
+        return false;
+    watch_ = g_unix_fd_add(
+        timer_, G_IO_IN,
+        [](int fd, GIOCondition, gpointer data) -> gboolean {
+            std::uint64_t expirations = 0;
+            if (read(fd, &expirations, sizeof expirations) == sizeof expirations)
+                static_cast<WakeUp*>(data)->fired();
+            return G_SOURCE_CONTINUE;
+        },
+        this);
+    return true;
+}
+
+// A disarmed alarm timer goes on reporting the time it had left (timerfd_gettime, /proc), so a
+// removed wake-up closes its timer, and the next one opens another.
+void WakeUp::closeTimer()
+{
+    if (watch_)
+        g_source_remove(std::exchange(watch_, 0));
+    if (timer_ >= 0)
+        close(std::exchange(timer_, -1));
 }
 
 WakeUp::~WakeUp()
@@ -131,10 +145,7 @@ WakeUp::~WakeUp()
             = g_dbus_connection_call_sync(session_.get(), systemdName, systemdPath, systemdManager, method,
                 arguments, nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, callTimeoutMs, nullptr, nullptr);
     }
-    if (watch_)
-        g_source_remove(watch_);
-    if (timer_ >= 0)
-        close(timer_);
+    closeTimer();
 }
 
 void WakeUp::decide(GDBusConnection* session, std::string const& version)
@@ -164,8 +175,10 @@ void WakeUp::apply()
 {
     if (means_ == Means::none)
         return;
-    if (timer_ >= 0) {
-        itimerspec const spec = absoluteTime(atMs_);
+    if (!atMs_)
+        closeTimer();
+    else if (timer_ >= 0 || openTimer(clock_)) {
+        itimerspec const spec = absoluteTime(*atMs_);
         timerfd_settime(timer_, TFD_TIMER_ABSTIME, &spec, nullptr);
     }
     if (means_ != Means::userManager)

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <time.h>
 
 namespace brindle::native {
 
@@ -39,6 +40,8 @@ private:
         userManager,
         none,
     };
+    bool openTimer(int clock);
+    void closeTimer();
     void decide(GDBusConnection* session, std::string const& version);
     void apply();
     void startTransientTimer(double atMs);
@@ -50,6 +53,7 @@ private:
     std::function<void()> onWakeUp_;
     // The kernel alarm timer, or where the user manager wakes the machine, a plain real-time
     // timer that tells Brindle the moment has come.
+    int clock_ = CLOCK_REALTIME_ALARM;
     int timer_ = -1;
     guint watch_ = 0;
     GObjectPtr<GCancellable> cancellable_;

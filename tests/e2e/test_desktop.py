@@ -47,11 +47,11 @@ class Desktop(dbusmock.DBusTestCase):
         xdotool("key", "--clearmodifiers", "--delay", "80", *keys)
 
     def wake_up(self):
-        """Milliseconds until Brindle's kernel alarm timer (clockid 8, CLOCK_REALTIME_ALARM) fires; 0: disarmed."""
+        """Milliseconds until Brindle's kernel alarm timer (clockid 8, CLOCK_REALTIME_ALARM) fires; None: none."""
         infos = [safely_read(f) for f in Path(f"/proc/{self.brindle.process.pid}/fdinfo").iterdir()]
         timers = [re.search(r"it_value: \((\d+), (\d+)\)", i).groups() for i in infos if "clockid: 8" in i]
-        self.assertEqual(len(timers), 1, "one alarm timer")
-        return int(timers[0][0]) * 1e3 + int(timers[0][1]) / 1e6
+        self.assertLessEqual(len(timers), 1, "one alarm timer at most")
+        return int(timers[0][0]) * 1e3 + int(timers[0][1]) / 1e6 if timers else None
 
     def inhibitors(self):
         return [tuple(i[:2]) + tuple(i[3:4]) for i in self.logind.ListInhibitors(dbus_interface="org.freedesktop.login1.Manager")]
@@ -125,7 +125,7 @@ class Desktop(dbusmock.DBusTestCase):
         # An alarm rings in a panel above every window; Snooze schedules it five minutes from the
         # press, Stop only stops. The wake-up at its time holds the lid until the ring ends, and
         # then waits a minute before the snooze.
-        self.assertEqual(self.wake_up(), 0)
+        self.assertIsNone(self.wake_up())
         panel, buttons = self.ring(brindle, "t3/main", "Take the <bread> & out")
         self.assertEqual(wait_for(self.inhibitors, what="the lid inhibitor"), [("handle-lid-switch", "Brindle", "block")])
         state = subprocess.run(["xprop", "-id", panel, "_NET_WM_STATE"], capture_output=True, text=True).stdout
@@ -139,12 +139,14 @@ class Desktop(dbusmock.DBusTestCase):
         self.assertLessEqual(stored[1]["at"], now_ms() + 5 * MINUTE)
         self.assertEqual(self.inhibitors(), [])
         self.assertAlmostEqual(self.wake_up(), stored[1]["at"] - MINUTE - now_ms(), delta=2000)
+        brindle.schedule()
+        self.assertIsNone(self.wake_up(), "no alarm ahead")
         _, buttons = self.ring(brindle, "t4/main", "Stand up")
         press(buttons["Stop alarm"])
         wait_for(lambda: not panel_shown(), what="the panel to close")
         self.assertEqual(page.request("stop"), {"value": True})
         self.assertEqual([a["key"] for a in brindle.stored_alarms()], ["t4/main"])
-        self.assertEqual((self.wake_up(), self.inhibitors()), (0, []), "no alarm ahead")
+        self.assertEqual(self.inhibitors(), [])
 
         # Ctrl+H hides; launching again shows the same window on the same document and ends.
         self.key("ctrl+h")
