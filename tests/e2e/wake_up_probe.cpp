@@ -1,50 +1,36 @@
-// Drives Brindle's Linux wake-up from standard input, for the test against a real systemd user
-// manager: "set MS" sets it for MS milliseconds since 1970, "clear" removes it, "quit" ends.
+// Brindle's Linux wake-up alone, for the test against real systemd user managers: each line on
+// standard input "set MS" sets it for MS milliseconds since 1970, "clear" removes it, "quit" ends.
 
 #include "platform/linux/wake_up.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <glib-unix.h>
-#include <string>
 #include <unistd.h>
 
 int main()
 {
-    GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+    std::setvbuf(stdin, nullptr, _IONBF, 0); // One line a call; the rest stays readable.
     struct Probe {
-        GMainLoop* loop;
+        GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
         brindle::native::WakeUp wakeUp;
-        std::string pending;
-    } probe { loop, {}, {} };
+    } probe;
     g_unix_fd_add(
         STDIN_FILENO, G_IO_IN,
-        [](int fd, GIOCondition, gpointer data) -> gboolean {
+        [](int, GIOCondition, gpointer data) -> gboolean {
             auto& probe = *static_cast<Probe*>(data);
-            char buffer[256];
-            ssize_t const count = read(fd, buffer, sizeof buffer);
-            if (count <= 0) {
+            char line[64];
+            if (!std::fgets(line, sizeof line, stdin) || std::strncmp(line, "quit", 4) == 0) {
                 g_main_loop_quit(probe.loop);
                 return G_SOURCE_REMOVE;
             }
-            probe.pending.append(buffer, static_cast<std::size_t>(count));
-            for (auto end = probe.pending.find('\n'); end != std::string::npos;
-                 end = probe.pending.find('\n')) {
-                std::string const line = probe.pending.substr(0, end);
-                probe.pending.erase(0, end + 1);
-                if (line.rfind("set ", 0) == 0)
-                    probe.wakeUp.set(std::strtod(line.c_str() + 4, nullptr), [] {
-                        std::puts("fired");
-                        std::fflush(stdout);
-                    });
-                else if (line == "clear")
-                    probe.wakeUp.set(std::nullopt, {});
-                else if (line == "quit")
-                    g_main_loop_quit(probe.loop);
-            }
+            if (std::strncmp(line, "set ", 4) == 0)
+                probe.wakeUp.set(std::strtod(line + 4, nullptr), [] {});
+            else
+                probe.wakeUp.set(std::nullopt, {});
             return G_SOURCE_CONTINUE;
         },
         &probe);
-    g_main_loop_run(loop);
-    g_main_loop_unref(loop);
+    g_main_loop_run(probe.loop);
 }
