@@ -3,6 +3,7 @@ notification server, the ringing panel with its wake-up timer and lid inhibitor 
 on a private system bus), hiding and launching again, and the quit question. Keys go through xdotool,
 buttons through AT-SPI. (Waking is tested against a real bus in tests/linux.)"""
 
+import contextlib
 import json
 import re
 import socket
@@ -18,13 +19,6 @@ from harness import (APP_PORT, PLANNER_URL, Brindle, alarm, application_of, clos
                      press, visible_windows, wait_for, window_size, xdotool)
 
 MINUTE = 60e3
-
-
-def safely_read(path):
-    try:
-        return path.read_text()
-    except OSError:  # An fd closed meanwhile.
-        return ""
 
 
 class Desktop(dbusmock.DBusTestCase):
@@ -46,8 +40,10 @@ class Desktop(dbusmock.DBusTestCase):
 
     def wake_up(self):
         """Milliseconds until Brindle's kernel alarm timer (clockid 8, CLOCK_REALTIME_ALARM) fires; None: none."""
-        infos = [safely_read(f) for f in Path(f"/proc/{self.brindle.process.pid}/fdinfo").iterdir()]
-        timers = [re.search(r"it_value: \((\d+), (\d+)\)", i).groups() for i in infos if "clockid: 8" in i]
+        timers = []
+        for info in Path(f"/proc/{self.brindle.process.pid}/fdinfo").iterdir():
+            with contextlib.suppress(OSError):  # Closed meanwhile.
+                timers += re.findall(r"clockid: 8\n.*\n.*\nit_value: \((\d+), (\d+)\)", info.read_text())
         self.assertLessEqual(len(timers), 1, "one alarm timer at most")
         return int(timers[0][0]) * 1e3 + int(timers[0][1]) / 1e6 if timers else None
 
