@@ -65,7 +65,6 @@ public:
     bool hasAlarmPanel() const { return alarmPanel_ != nullptr; }
     bool hasAlarmNotification() const { return alarmNotification_ != nullptr; }
     bool hasActivity() const { return activity_ != nullptr; }
-    bool hasSleepHold() const { return sleepHold_ != nullptr; }
     std::string const& appHost() const { return appHost_; }
 
 private:
