@@ -25,8 +25,17 @@ void AppDelegate::quitRequested(std::function<void(bool quit)> answer)
             break;
         }
     }
+    auto decided = [this, answer = std::move(answer)](bool quit) {
+        if (quit) {
+            // Nothing rings once Brindle has quit, so nothing may wake the machine for it any more.
+            wakeUp_.reset();
+            platform_.setWakeUp(std::nullopt, {});
+            releaseSleepHold();
+        }
+        answer(quit);
+    };
     if (!alarmAhead) {
-        answer(true);
+        decided(true);
         return;
     }
 
@@ -38,11 +47,11 @@ void AppDelegate::quitRequested(std::function<void(bool quit)> answer)
     // Passes go on while the question is up, but a ringing alarm's safety stop waits for the
     // answer, so that the alarm is not stopped behind the user's back.
     quitQuestionUp_ = true;
-    platform_.ask(question, [this, answer = std::move(answer)](std::size_t choice) {
+    platform_.ask(question, [this, decided = std::move(decided)](std::size_t choice) {
         quitQuestionUp_ = false;
         if (std::exchange(safetyStopHeld_, false))
             stopAlarm();
-        answer(choice == quitChoice);
+        decided(choice == quitChoice);
     });
 }
 

@@ -32,6 +32,7 @@ void AppDelegate::stopAlarm()
     if (safetyTimer_)
         safetyTimer_->invalidate();
     safetyStopHeld_ = false;
+    releaseSleepHold(true);
 }
 
 // Every snooze in a chain shares one key and one base, so snoozing a snooze moves the pending

@@ -1,14 +1,18 @@
 """Brindle on the desktop, in one launch: its window and where navigations go, a reminder at the
-notification server, the ringing panel, hiding and launching again, and the quit question. Keys go
-through xdotool, buttons through AT-SPI. (Waking is tested against a real bus in tests/linux.)"""
+notification server, the ringing panel with its wake-up timer and lid inhibitor (at a stand-in logind
+on a private system bus), hiding and launching again, and the quit question. Keys go through xdotool,
+buttons through AT-SPI. (Waking is tested against a real bus in tests/linux.)"""
 
+import contextlib
 import json
+import re
 import socket
 import subprocess
 import time
-import unittest
+from pathlib import Path
 
 import dbus
+import dbusmock
 import pyatspi
 
 from harness import (APP_PORT, PLANNER_URL, Brindle, alarm, application_of, close_window, find, main, now_ms, panel_shown,
@@ -17,7 +21,7 @@ from harness import (APP_PORT, PLANNER_URL, Brindle, alarm, application_of, clos
 MINUTE = 60e3
 
 
-class Desktop(unittest.TestCase):
+class Desktop(dbusmock.DBusTestCase):
     def node(self, role, name, root=None):
         return wait_for(lambda: find(root or application_of(self.brindle.process.pid),
                                      lambda n: n.getRoleName() == role and n.name == name), what=f"{role} {name!r}")
@@ -34,6 +38,18 @@ class Desktop(unittest.TestCase):
         xdotool("windowfocus", "--sync", self.window)
         xdotool("key", "--clearmodifiers", "--delay", "80", *keys)
 
+    def wake_up(self):
+        """Milliseconds until Brindle's kernel alarm timer (clockid 8, CLOCK_REALTIME_ALARM) fires; None: none."""
+        timers = []
+        for info in Path(f"/proc/{self.brindle.process.pid}/fdinfo").iterdir():
+            with contextlib.suppress(OSError):  # Closed meanwhile.
+                timers += re.findall(r"clockid: 8\n.*\n.*\nit_value: \((\d+), (\d+)\)", info.read_text())
+        self.assertLessEqual(len(timers), 1, "one alarm timer at most")
+        return int(timers[0][0]) * 1e3 + int(timers[0][1]) / 1e6 if timers else None
+
+    def inhibitors(self):
+        return [tuple(i[:2]) + tuple(i[3:4]) for i in self.logind.ListInhibitors(dbus_interface="org.freedesktop.login1.Manager")]
+
     def ring(self, brindle, key, title):
         brindle.schedule(alarm(key, now_ms() + 3000, title))
         panel = brindle.wait_panel()
@@ -41,6 +57,9 @@ class Desktop(unittest.TestCase):
         return panel, {name: self.node("push button", name) for name in ("Stop alarm", "Snooze 5 minutes")}
 
     def test_window_navigations_notifications_ringing_hiding_waking_and_quitting(self):
+        self.start_system_bus()  # Brindle finds it through DBUS_SYSTEM_BUS_ADDRESS.
+        logind, self.logind = self.spawn_server_template("logind", {}, stdout=subprocess.DEVNULL)
+        self.addCleanup(lambda: (logind.terminate(), logind.wait()))
         # 127.0.0.1 is another host than Brindle's "localhost": a connection in this backlog would
         # show the view tried to load it.
         tripwire = socket.create_server(("127.0.0.1", 0))
@@ -89,8 +108,11 @@ class Desktop(unittest.TestCase):
         self.assertEqual({call["body"]: call["replaces_id"] for call in calls[1:]}, {"Again": 1, "Other": 0})
 
         # An alarm rings in a panel above every window; Snooze schedules it five minutes from the
-        # press, Stop only stops.
+        # press, Stop only stops. The wake-up at its time holds the lid until the ring ends, and
+        # then waits a minute before the snooze.
+        self.assertIsNone(self.wake_up())
         panel, buttons = self.ring(brindle, "t3/main", "Take the <bread> & out")
+        self.assertEqual(wait_for(self.inhibitors, what="the lid inhibitor"), [("handle-lid-switch", "Brindle", "block")])
         state = subprocess.run(["xprop", "-id", panel, "_NET_WM_STATE"], capture_output=True, text=True).stdout
         self.assertEqual(("_NET_WM_STATE_ABOVE" in state, window_size(panel)), (True, (420, 210)))
         pressed = now_ms()
@@ -100,11 +122,16 @@ class Desktop(unittest.TestCase):
         self.assertEqual(stored[1]["key"], "t3/main/snooze")
         self.assertGreaterEqual(stored[1]["at"], pressed + 5 * MINUTE)
         self.assertLessEqual(stored[1]["at"], now_ms() + 5 * MINUTE)
+        self.assertEqual(self.inhibitors(), [])
+        self.assertAlmostEqual(self.wake_up(), stored[1]["at"] - MINUTE - now_ms(), delta=2000)
+        brindle.schedule()
+        self.assertIsNone(self.wake_up(), "no alarm ahead")
         _, buttons = self.ring(brindle, "t4/main", "Stand up")
         press(buttons["Stop alarm"])
         wait_for(lambda: not panel_shown(), what="the panel to close")
         self.assertEqual(page.request("stop"), {"value": True})
         self.assertEqual([a["key"] for a in brindle.stored_alarms()], ["t4/main"])
+        self.assertEqual(self.inhibitors(), [])
 
         # Ctrl+H hides; launching again shows the same window on the same document and ends.
         self.key("ctrl+h")
