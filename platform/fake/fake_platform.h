@@ -132,7 +132,6 @@ public:
     std::vector<std::string> openedURLs;
     // Every question asked; the last one stays up until the test answers it.
     std::vector<Question> questions;
-    bool questionShowing() const { return static_cast<bool>(pendingAnswer_); }
     void answerQuestion(std::size_t choice);
     std::function<void()> wakeAction;
 

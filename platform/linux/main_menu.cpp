@@ -94,15 +94,14 @@ void LinuxPlatform::installMainMenu(MainMenu const& menu)
             }
             char const* name = actionName(*item.action);
             if (!g_action_map_lookup_action(G_ACTION_MAP(application_), name)) {
-                GSimpleAction* action = g_simple_action_new(name, nullptr);
-                g_signal_connect(action, "activate",
+                auto action = adopt(g_simple_action_new(name, nullptr));
+                g_signal_connect(action.get(), "activate",
                     G_CALLBACK(+[](GSimpleAction* action, GVariant*, gpointer data) {
                         if (auto chosen = actionNamed(g_action_get_name(G_ACTION(action))))
                             static_cast<LinuxPlatform*>(data)->perform(*chosen);
                     }),
                     this);
-                g_action_map_add_action(G_ACTION_MAP(application_), G_ACTION(action));
-                g_object_unref(action);
+                g_action_map_add_action(G_ACTION_MAP(application_), G_ACTION(action.get()));
             }
             std::string const detailed = std::string("app.") + name;
             g_menu_append(section.get(), item.title.c_str(), detailed.c_str());

@@ -105,10 +105,10 @@ void NotificationClient::withConnection(std::function<void(GDBusConnection*)> wo
     if (connecting_)
         return;
     connecting_ = true;
-    auto connected = [this](GDBusConnection* connection) {
+    auto connected = [this](GObjectPtr<GDBusConnection> connection) {
         connecting_ = false;
         if (connection) {
-            connection_ = adopt(connection);
+            connection_ = std::move(connection);
             auto subscribe = [this](char const* signal) {
                 subscriptions_.push_back(g_dbus_connection_signal_subscribe(
                     connection_.get(), serverName, serverInterface, signal, serverPath, nullptr,
@@ -134,13 +134,9 @@ void NotificationClient::withConnection(std::function<void(GDBusConnection*)> wo
         G_BUS_TYPE_SESSION, cancellable_.get(),
         [](GObject*, GAsyncResult* result, gpointer data) {
             std::unique_ptr<Pending<Connected>> call(static_cast<Pending<Connected>*>(data));
-            GDBusConnection* connection = g_bus_get_finish(result, nullptr);
-            if (call->cancelled()) {
-                if (connection)
-                    g_object_unref(connection);
-                return;
-            }
-            call->callback(connection);
+            auto connection = adopt(g_bus_get_finish(result, nullptr));
+            if (!call->cancelled())
+                call->callback(std::move(connection));
         },
         pending(cancellable_, std::move(connected)));
 }

@@ -153,10 +153,8 @@ private:
         while (!nothing && gst_iterator_next(elements, &item) == GST_ITERATOR_OK) {
             auto* element = GST_ELEMENT(g_value_get_object(&item));
             if (g_strcmp0(factoryName(element), "fakesink") == 0) {
-                GstObject* parent = gst_object_get_parent(GST_OBJECT(element));
-                nothing = parent && g_strcmp0(factoryName(GST_ELEMENT(parent)), "autoaudiosink") == 0;
-                if (parent)
-                    gst_object_unref(parent);
+                auto parent = adopt(gst_object_get_parent(GST_OBJECT(element)));
+                nothing = parent && g_strcmp0(factoryName(GST_ELEMENT(parent.get())), "autoaudiosink") == 0;
             }
             g_value_reset(&item);
         }

@@ -24,8 +24,7 @@ void onAnswer(GObject* source, GAsyncResult* result, gpointer data)
     // Any answer will do, an error too: a process that can report one is not stuck. A
     // cancelled call's watch is gone.
     g_autoptr(GError) error = nullptr;
-    if (JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error))
-        g_object_unref(value);
+    adopt(webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error));
     if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED))
         return;
     static_cast<Watch*>(data)->askedAtUs = 0;
