@@ -141,7 +141,7 @@ WakeUp::~WakeUp()
         GVariant* arguments = g_str_equal(method, "StopUnit")
             ? g_variant_new("(ss)", transientTimer_.c_str(), "replace")
             : g_variant_new("(s)", transientTimer_.c_str());
-        g_autoptr(GVariant) reply
+        [[maybe_unused]] g_autoptr(GVariant) reply
             = g_dbus_connection_call_sync(session_.get(), systemdName, systemdPath, systemdManager, method,
                 arguments, nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, callTimeoutMs, nullptr, nullptr);
     }
