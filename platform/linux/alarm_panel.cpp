@@ -50,6 +50,11 @@ public:
     {
         GtkWindow* window = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
         window_ = GTK_WIDGET(window);
+        // Before anything realizes it: the panel may live on another display than the main
+        // window (Xwayland beside GNOME's Wayland). Nothing may tie it to a window of the other
+        // display, such as a transient parent, or GTK moves it back.
+        if (GdkScreen* screen = panelScreen())
+            gtk_window_set_screen(window, screen);
         gtk_window_set_title(window, content.windowTitle.c_str());
         // A non-resizable GTK window takes its size from its request, not from a default size.
         gtk_widget_set_size_request(window_, panelWidth, panelHeight);
@@ -58,16 +63,20 @@ public:
         gtk_window_set_keep_above(window, TRUE);
         gtk_window_set_type_hint(window, GDK_WINDOW_TYPE_HINT_DIALOG);
         gtk_window_set_position(window, GTK_WIN_POS_CENTER);
+        // The panel never takes the keyboard from the application the user types into: a Space
+        // or Return meant for it must not stop or snooze an alarm nobody has seen. The user
+        // clicks the panel, or answers from the notification.
+        gtk_window_set_focus_on_map(window, FALSE);
         if (app)
             gtk_window_set_application(window, app);
         if (panelOnOverlayLayer()) {
             // Above every ordinary window for as long as it is up, whatever is clicked; with no
-            // edge anchored the compositor centres it on the output the user works on. The
-            // keyboard reaches it when the user clicks into it, not before.
+            // edge anchored the compositor centres it on the output the user works on. Its
+            // buttons take clicks; the keyboard stays where the user types.
             gtk_layer_init_for_window(window);
             gtk_layer_set_layer(window, GTK_LAYER_SHELL_LAYER_OVERLAY);
             gtk_layer_set_namespace(window, "brindle-alarm");
-            gtk_layer_set_keyboard_mode(window, GTK_LAYER_SHELL_KEYBOARD_MODE_ON_DEMAND);
+            gtk_layer_set_keyboard_mode(window, GTK_LAYER_SHELL_KEYBOARD_MODE_NONE);
         }
 
         // Window managers may still offer a close shortcut; the alarm ends only by its buttons.
@@ -100,18 +109,20 @@ public:
         gtk_container_add(GTK_CONTAINER(window), stack);
 
         gtk_widget_show_all(window_);
-        gtk_window_present(window);
-        // No button takes the keyboard focus on its own: a key meant for another window must
-        // not stop or snooze the alarm by accident. Tab still reaches both buttons.
+        // Should the window manager give it the focus all the same, no button has it: a key
+        // meant for another window must not stop or snooze the alarm by accident.
         gtk_window_set_focus(window, nullptr);
     }
 
     ~GtkAlarmPanel() override { close(); }
 
+    // Shown again and raised, still without the focus.
     void present() override
     {
-        if (window_)
-            gtk_window_present(GTK_WINDOW(window_));
+        if (!window_)
+            return;
+        gtk_widget_show(window_);
+        gdk_window_raise(gtk_widget_get_window(window_));
     }
 
     void close() override

@@ -9,6 +9,9 @@
 #include <csignal>
 #include <glib-unix.h>
 #include <gtk/gtk.h>
+#ifdef GDK_WINDOWING_WAYLAND
+#include <gdk/gdkwayland.h>
+#endif
 
 namespace brindle::native {
 
@@ -38,6 +41,13 @@ void onStartup(GApplication* application, gpointer data)
         gtk_icon_theme_append_search_path(gtk_icon_theme_get_default(), icons);
     }
     gtk_window_set_default_icon_name(applicationId);
+#ifdef GDK_WINDOWING_WAYLAND
+    // A Wayland window's app id is the program name: it must name Brindle's desktop entry, or the
+    // desktop does not know the window is Brindle's (GNOME then hands a clicked notification no
+    // activation token). On X11 the desktop entry matches by its StartupWMClass.
+    if (GDK_IS_WAYLAND_DISPLAY(gdk_display_get_default()))
+        g_set_prgname(applicationId);
+#endif
 
     // Started with the session: the launch runs now, without the window, and the first launch
     // by the user is a reopen that shows it. The hold above keeps the service from ending on

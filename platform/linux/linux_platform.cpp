@@ -43,8 +43,6 @@ LinuxPlatform::~LinuxPlatform()
         g_object_remove_weak_pointer(G_OBJECT(mainWebView_), reinterpret_cast<gpointer*>(&mainWebView_));
     if (mainWindow_)
         g_object_remove_weak_pointer(G_OBJECT(mainWindow_), reinterpret_cast<gpointer*>(&mainWindow_));
-    if (lastShown_)
-        g_object_remove_weak_pointer(G_OBJECT(lastShown_), reinterpret_cast<gpointer*>(&lastShown_));
     if (aboutDialog_)
         gtk_widget_destroy(aboutDialog_);
 }

@@ -60,7 +60,6 @@ public:
     void openURL(std::string const& url) override;
 
 private:
-    void trackShown(GtkWindow* window);
     void acceptActivation(std::string const& activationToken);
     void watch(GtkWidget* widget, GtkWidget** slot);
     void watch(GtkWindow* window, GtkWindow** slot);
@@ -75,7 +74,6 @@ private:
     // Weak pointers: they turn null when GTK destroys the object.
     GtkWidget* mainWebView_ = nullptr;
     GtkWindow* mainWindow_ = nullptr;
-    GtkWindow* lastShown_ = nullptr;
     GtkWidget* aboutDialog_ = nullptr;
     std::vector<GtkDialog*> runningDialogs_;
     bool quitQuestionShowing_ = false;

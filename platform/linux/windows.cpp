@@ -1,9 +1,13 @@
 #include "build_config.h"
 #include "platform/linux/alarm_panel.h"
 #include "platform/linux/linux_platform.h"
+#include "platform/linux/session.h"
 #include "platform/linux/web_view.h"
 
 #include <gdk/gdkx.h>
+#ifdef GDK_WINDOWING_WAYLAND
+#include <gdk/gdkwayland.h>
+#endif
 
 namespace brindle::native {
 
@@ -11,22 +15,22 @@ namespace {
 
 class LinuxMainWindow final : public Window {
 public:
-    LinuxMainWindow(GObjectPtr<GtkWindow> window, std::function<void(GtkWindow*)> onShown)
+    explicit LinuxMainWindow(GObjectPtr<GtkWindow> window)
         : window_(std::move(window))
-        , onShown_(std::move(onShown))
     {
     }
     ~LinuxMainWindow() override { gtk_widget_destroy(GTK_WIDGET(window_.get())); }
 
+    // One request for the focus, which spends the startup id or activation token that came with
+    // it: a hidden window is shown first, so that the request is made on a window that is there.
     void makeKeyAndOrderFront() override
     {
+        gtk_widget_show(GTK_WIDGET(window_.get()));
         gtk_window_present(window_.get());
-        onShown_(window_.get());
     }
 
 private:
     GObjectPtr<GtkWindow> window_;
-    std::function<void(GtkWindow*)> onShown_;
 };
 
 // The height the window's menubar will take, measured on a menubar built from the same model.
@@ -68,33 +72,36 @@ std::unique_ptr<Window> LinuxPlatform::createMainWindow(WindowLayout const& layo
     gtk_container_add(GTK_CONTAINER(window), static_cast<LinuxWebView&>(content).widget());
 
     watch(window, &mainWindow_);
-    return std::make_unique<LinuxMainWindow>(
-        GObjectPtr<GtkWindow>::retain(window), [this](GtkWindow* shown) { trackShown(shown); });
+    return std::make_unique<LinuxMainWindow>(GObjectPtr<GtkWindow>::retain(window));
 }
 
-void LinuxPlatform::trackShown(GtkWindow* window)
-{
-    watch(window, &lastShown_);
-}
-
-// GTK has no activation of a whole application; presenting the window that Brindle showed last
-// asks the window manager for the focus, which is what activation comes to on X11 and Wayland.
+// GTK has no activation of a whole application: it comes to the focus of a window. Brindle
+// activates right after showing the main window, whose present asked for the focus already (a
+// second request would spend the startup id again and lose the focus under Mutter), or after
+// showing the alarm panel, which stays in front by itself and must not take the focus.
 void LinuxPlatform::activateApplication()
 {
-    if (lastShown_ && gtk_widget_get_visible(GTK_WIDGET(lastShown_)))
-        gtk_window_present(lastShown_);
 }
 
-// A click on one of Brindle's notifications entitles its window to the focus. On Wayland only a
-// token from the notification server proves the click; GTK hands it to the compositor when it
-// presents. A server that sends none (GNOME Shell) has Brindle on X11 or Xwayland, where the
-// window manager gives the focus only to a request dated after the user's last interaction: the
-// window's requests are dated when the click reached Brindle, as GTK dates them from the
-// "_TIME" startup ids that launchers hand over.
+// A click on one of Brindle's notifications entitles its window to the focus, which it asks for
+// when it is presented next. On Wayland a token from the notification server proves the click;
+// GTK spends it on the next focus request. A server that sends none (GNOME Shell before 46, or
+// without Brindle's desktop entry) leaves a window manager that gives the focus only to a request
+// dated after the user's last interaction: the request is dated when the click reached Brindle,
+// on X11 as the window's user time, on Wayland through a startup id announced on Xwayland.
 void LinuxPlatform::acceptActivation(std::string const& activationToken)
 {
     if (!mainWindow_)
         return;
+#ifdef GDK_WINDOWING_WAYLAND
+    GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(mainWindow_));
+    if (GDK_IS_WAYLAND_DISPLAY(display)) {
+        std::string const id = activationToken.empty() ? xwaylandStartupId() : activationToken;
+        if (!id.empty())
+            gdk_wayland_display_set_startup_notification_id(display, id.c_str());
+        return;
+    }
+#endif
     if (!activationToken.empty()) {
         gtk_window_set_startup_id(mainWindow_, activationToken.c_str());
         return;
@@ -114,12 +121,7 @@ void LinuxPlatform::hideAllWindows()
 
 std::unique_ptr<AlarmPanel> LinuxPlatform::showAlarmPanel(PanelContent const& content)
 {
-    auto panel = showGtkAlarmPanel(content, application_);
-    // GtkApplication lists its windows newest first: the panel was just added.
-    GList* windows = gtk_application_get_windows(application_);
-    if (panel && windows && windows->data != mainWindow_)
-        trackShown(GTK_WINDOW(windows->data));
-    return panel;
+    return showGtkAlarmPanel(content, application_);
 }
 
 } // namespace brindle::native
