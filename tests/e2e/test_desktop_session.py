@@ -25,6 +25,7 @@ import unittest
 from pathlib import Path
 
 import dbus
+import pyatspi
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
@@ -134,10 +135,9 @@ class SoundServer:
         self.processes = [spawn(self.test, server, env=dict(os.environ, XDG_RUNTIME_DIR=str(self.root)))
                           for server in self.servers]
         started(self.processes[-1], self.servers[-1][0], lambda: command("pactl", "info"))
-        if "brindle_test" not in command("pactl", "list", "short", "sinks"):
-            subprocess.run(["pactl", "load-module", "module-null-sink", "sink_name=brindle_test"], check=True,
-                           capture_output=True)
-        subprocess.run(["pactl", "set-default-sink", "brindle_test"], check=True)
+        subprocess.run(["pactl", "load-module", "module-null-sink", "sink_name=brindle_test"], check=True, capture_output=True)
+        harness.wait_for(lambda: subprocess.run(["pactl", "set-default-sink", "brindle_test"]).returncode == 0,
+                         what="the null sink")
         self.recording.write_bytes(b"")
         with self.recording.open("ab") as recording:
             self.processes.append(spawn(self.test, ["parec", "-d", "brindle_test.monitor", "--raw", "--format=s16le",
@@ -269,7 +269,7 @@ class Gnome:
 
 class Sway:
     """sway, headless as a user made for the test (it refuses root), with mako. The panel is a surface
-    of the overlay layer, drawn above every window: sway's log says when it comes and goes."""
+    of the overlay layer, drawn above every window: sway's log says so."""
 
     USER = "brindle-sway"
 
@@ -278,7 +278,7 @@ class Sway:
             raise Unavailable("sway runs here only as a user made for the test, which needs root")
         if subprocess.run(["id", self.USER], capture_output=True).returncode != 0:
             subprocess.run(["useradd", "--system", "--no-create-home", self.USER], check=True)
-        runtime = Path(tempfile.mkdtemp(prefix="brindle-desktop-sway-"))
+        self.brindle, runtime = brindle, Path(tempfile.mkdtemp(prefix="brindle-desktop-sway-"))
         test.addCleanup(shutil.rmtree, runtime, True)
         os.chown(runtime, pwd.getpwnam(self.USER).pw_uid, -1)
         (runtime / "config").write_text("output HEADLESS-1 resolution 1600x1000\nxwayland disable\n"
@@ -308,11 +308,13 @@ class Sway:
         self.wayland.send(keyboard, 0, "uu", 1, len(keymap), fds=[fd])  # keymap, XKB v1
         self.wayland.roundtrip()
         os.close(fd)
-        mako = spawn(test, ["mako"], runtime / "mako.log")
-        started(mako, "mako", lambda: command("makoctl", "list") is not None, runtime / "mako.log")
-        # mako before 1.8 hands a clicked notification's application no activation token, and sway
-        # 1.7 focuses no window without one.
-        self.backend, self.raises = "wayland", "version 1.7" not in command("sway", "--version")
+        (runtime / "mako.conf").write_text("anchor=top-right\nwidth=300\nheight=100\nmargin=10\n")
+        mako = spawn(test, ["mako", "-c", runtime / "mako.conf"], runtime / "mako.log")
+        self.mako = dbus.Interface(started(mako, "mako", lambda: dbus.SessionBus().name_has_owner(
+            "org.freedesktop.Notifications") and dbus.SessionBus().get_object("org.freedesktop.Notifications",
+                                                                               "/fr/emersion/Mako"), runtime / "mako.log"),
+                                   "fr.emersion.Mako")
+        self.backend, self.raises = "wayland", True
 
     def nodes(self, node=None):
         node = node or json.loads(command("swaymsg", "-t", "get_tree", "-r"))
@@ -324,9 +326,11 @@ class Sway:
         pass
 
     def stacking(self):
-        log = self.log.read_text()
-        shown = log.count("namespace brindle-alarm layer 3") > log.count("Layer surface destroyed (brindle-alarm)")
-        return [n["name"] for n in self.nodes() if n.get("pid")] + ["Brindle alarm"] * shown
+        """The windows, then the panel while it shows, on the overlay layer above them all."""
+        panel = harness.find(self.brindle.process and harness.application_of(self.brindle.process.pid), lambda n: n.getRole()
+                             == pyatspi.ROLE_FRAME and n.name == "Brindle alarm" and n.getState().contains(pyatspi.STATE_SHOWING))
+        overlay = "namespace brindle-alarm layer 3" in self.log.read_text()
+        return [n["name"] for n in self.nodes() if n.get("pid")] + ["Brindle alarm"] * bool(panel and overlay)
 
     def focused(self):
         return next((n["name"] for n in self.nodes() if n.get("focused")), "")
@@ -343,18 +347,19 @@ class Sway:
                          what=f"fullscreen={on}")
 
     def shown(self):
-        listed = json.loads(command("makoctl", "list") or "[]")  # mako 1.7 wraps what it lists as D-Bus values
-        listed = listed["data"][0] if isinstance(listed, dict) else listed
-        return [{k: v["data"] if isinstance(v, dict) and "data" in v else v for k, v in n.items()} for n in listed]
+        return json.loads(json.dumps(self.mako.ListNotifications()))
 
     def notifications(self):
         return [[n["summary"], n["body"], [label for key, label in n["actions"].items() if key != "default"]]
                 for n in self.shown()]
 
     def answer(self, body, label):
+        if label is None:  # a real click on the only notification shown, top right
+            return subprocess.run(["swaymsg", "seat - cursor set 1440 60, seat - cursor press button1, seat - cursor "
+                                   "release button1"], check=True, capture_output=True)
         n = next(n for n in self.shown() if n["body"] == body)
-        action = "default" if label is None else next(k for k, v in n["actions"].items() if v == label)
-        subprocess.run(["makoctl", "invoke", "-n", str(n["id"]), action], check=True)
+        subprocess.run(["makoctl", "invoke", "-n", str(n["id"]), next(k for k, v in n["actions"].items() if v == label)],
+                       check=True)
 
 
 class Kwin:
@@ -374,6 +379,8 @@ class Kwin:
             "[Desktop Entry]\nType=Application\nName=Input\nExec=/usr/bin/python3\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n")
         env = dict(os.environ, HOME=str(brindle.home), XDG_DATA_HOME=str(brindle.data_home),
                    QT_LOGGING_RULES="kwin_scripting.debug=true", **({"KWIN_COMPOSE": "Q"} if self.version < 6 else {}))
+        if Path("/etc/xdg/menus/plasma-applications.menu").exists():  # Plasma 6 finds entries through its menu
+            env["XDG_MENU_PREFIX"] = "plasma-"
         kwin = spawn(test, [root / "kwin_wayland", "--virtual", "--width", "1600", "--height", "1000", "--socket", name,
                             "--no-lockscreen", "--no-global-shortcuts"], self.log, env=env)
         self.bus = dbus.SessionBus()
@@ -409,7 +416,8 @@ class Kwin:
         return f"windows.find(w => w.caption == {json.dumps(title)})"
 
     def place(self):
-        pass
+        """Out of the way: the window plasmawindowed opens beside the popups, which Plasma 6 activates."""
+        self.script(f"{self.find('Notifications')}.minimized = true")
 
     def stacking(self):
         # Surfaces of the layer shell have no title: Brindle's is its panel.
@@ -432,13 +440,13 @@ class Kwin:
     def popups(self):
         """Plasma's notification popups: summary, body and buttons, from its accessibility tree."""
         shown = []
-        for popup in filter(harness.safely(lambda f: f.getRoleName() == "frame" and f.name == ""),
+        for popup in filter(harness.safely(lambda f: f.getRole() == pyatspi.ROLE_FRAME and f.name == ""),
                             harness.application_of(self.notifier.pid) or []):
-            notification = harness.find(popup, lambda n: n.getRoleName() == "notification")
-            body = harness.find(notification, lambda n: n.getRoleName() == "text")
+            notification = harness.find(popup, lambda n: n.getRole() == pyatspi.ROLE_NOTIFICATION)
+            body = harness.find(notification, lambda n: n.getRole() == pyatspi.ROLE_TEXT)
             if notification and body:
-                shown.append((notification.name, body.queryText().getText(0, -1).strip(), [
-                    b for b in popup if b.getRoleName() == "push button" and b.name not in ("Configure", "Minimize", "Close")]))
+                shown.append((notification.name, body.queryText().getText(0, -1).strip(), pyatspi.findAllDescendants(
+                    popup, harness.safely(lambda b: b.getRole() == pyatspi.ROLE_PUSH_BUTTON and b.name not in ("Configure", "Minimize", "Close")))))
         return shown
 
     def notifications(self):
@@ -467,7 +475,7 @@ class DesktopSessionTest(unittest.TestCase):
     def scenario(self, desktop):
         saved = dict(os.environ)
         self.addCleanup(lambda: (os.environ.clear(), os.environ.update(saved)))
-        with harness.Brindle(start=False, notifications=False, arguments=["--gapplication-service"]) as brindle:
+        with harness.Brindle(start=False, notifications=False, accessible=True, arguments=["--gapplication-service"]) as brindle:
             # Brindle's desktop entry where the session looks, as the package installs it.
             entry = Path(os.environ["BRINDLE_BUILD_DIR"]) / "share" / "applications" / "app.brindle.Brindle.desktop"
             (brindle.data_home / "applications" / entry.name).write_text(
