@@ -48,6 +48,8 @@ public:
     void tick();
     void woke();
     void updateActivity();
+    void updateWakeUp();
+    void wokeForAlarm();
 
     // Alarm ringing (ringing/).
     void ring(Alarm const& alarm);
@@ -67,7 +69,9 @@ public:
 
 private:
     void launch(bool showWindow);
+    bool confirmQuit();
     void storeFired();
+    void releaseSleepHold(bool ringEnded = false);
     void startPlayer(std::string const& path, bool looping);
     void replaceSchedule(std::int64_t id, RequestData const& data);
     void preview(std::int64_t id, RequestData const& data);
@@ -89,6 +93,14 @@ private:
     std::unique_ptr<PostedNotification> alarmNotification_;
     std::unique_ptr<Timer> soundRetryTimer_;
     std::unique_ptr<ActivityToken> activity_;
+    // Linux only: the wake-up set for the earliest alarm ahead (none: removed), and the hold on
+    // sleep taken when it came, kept until that alarm has rung.
+    std::optional<double> wakeUp_;
+    bool wakeUpSet_ = false;
+    double wakeUpAlarmAt_ = 0;
+    std::unique_ptr<SleepHold> sleepHold_;
+    double sleepHoldAlarmAt_ = 0;
+    std::unique_ptr<Timer> sleepHoldTimer_;
     std::string const appHost_;
 
     // Linux only: a development server's port, put into the page address and nowhere else.

@@ -54,6 +54,7 @@ void AppDelegate::launch(bool showWindow)
 
     timer_ = platform_.scheduleTimer(tickIntervalSeconds, true, TimerModes::common, [this] { tick(); });
     updateActivity();
+    updateWakeUp();
     platform_.observeWake([this] { woke(); });
 }
 

@@ -16,9 +16,17 @@ bool AppDelegate::applicationShouldTerminate()
             break;
         }
     }
-    if (!alarmAhead)
-        return true;
+    if (alarmAhead && !confirmQuit())
+        return false;
+    // Nothing rings once Brindle has quit, so nothing may wake the machine for it any more.
+    wakeUp_.reset();
+    platform_.setWakeUp(std::nullopt, {});
+    releaseSleepHold();
+    return true;
+}
 
+bool AppDelegate::confirmQuit()
+{
     AlertQuestion question;
     question.messageText = "Quit Brindle?";
     question.informativeText

@@ -74,6 +74,13 @@ public:
     virtual ~ActivityToken() = default;
 };
 
+// Held while an alarm that woke the machine is to ring: until it is destroyed, closing the lid
+// does not put the machine back to sleep.
+class SleepHold {
+public:
+    virtual ~SleepHold() = default;
+};
+
 // One message from the page, as the trusted relay in Brindle's own script world saw it: the
 // frame that posted it, that frame's origin, and the envelope as JSON text.
 struct ScriptMessage {
@@ -255,6 +262,13 @@ public:
 
     virtual std::unique_ptr<ActivityToken> beginActivity(std::uint64_t options, std::string const& reason)
         = 0;
+
+    // The one wake-up. A sleeping machine is woken at atMs (a moment already past: at once), and
+    // onWakeUp runs on the main loop at that moment, whether the machine slept or not. Each call
+    // replaces the wake-up set before; none removes it. Where the machine cannot be woken, the
+    // platform says so once and nothing happens.
+    virtual void setWakeUp(std::optional<double> atMs, std::function<void()> onWakeUp) = 0;
+    virtual std::unique_ptr<SleepHold> holdSleep(std::string const& reason) = 0;
 
     // Sound resources shipped with Brindle: the path of name.extension, or none.
     virtual std::optional<std::string> resourcePath(std::string const& name, std::string const& extension)

@@ -31,6 +31,7 @@ void AppDelegate::stopAlarm()
     // that very timer's callback.
     if (safetyTimer_)
         safetyTimer_->invalidate();
+    releaseSleepHold(true);
 }
 
 // Every snooze in a chain shares one key and one base, so snoozing a snooze moves the pending

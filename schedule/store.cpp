@@ -32,6 +32,7 @@ void AppDelegate::loadAlarms()
 void AppDelegate::save()
 {
     updateActivity();
+    updateWakeUp();
     auto text = encodeAlarmsJson(alarms_);
     if (text.empty())
         return;

@@ -21,6 +21,8 @@
   const desktop =
     window.BrindleDesktop && typeof window.BrindleDesktop.request === "function" ? window.BrindleDesktop : null;
 
+  // Each id is one that index.html holds, and each element is used as the control it is there.
+  /** @type {(id: string) => any} */
   const element = (id) => document.getElementById(id);
   const form = element("task-form");
   const titleInput = element("task-title");
@@ -38,6 +40,9 @@
 
   // ---- Stored tasks ------------------------------------------------------------------------
 
+  /** @typedef {{ id: string, title: string, at: number, mode: BrindleMode, sound: BrindleSoundName }} Task */
+
+  /** @returns {Task[]} */
   function loadTasks() {
     let text = null;
     try {
@@ -55,9 +60,11 @@
     if (!Array.isArray(stored)) return [];
     // One damaged entry (edited by hand, written by an older page) must not cost the others.
     const seen = new Set();
-    return stored.map(validTask).filter((task) => task && !seen.has(task.id) && seen.add(task.id));
+    const valid = stored.map(validTask).filter((task) => task && !seen.has(task.id) && seen.add(task.id));
+    return /** @type {Task[]} */ (valid);
   }
 
+  /** @returns {Task | null} */
   function validTask(task) {
     if (!task || typeof task !== "object") return null;
     const { id, title, at, mode, sound } = task;
@@ -132,6 +139,7 @@
   }
 
   async function checkPermission(method) {
+    if (!desktop) return;
     setPermission("checking");
     try {
       const state = await desktop.request(method);
@@ -165,6 +173,7 @@
   }
 
   async function stopAlarm() {
+    if (!desktop) return;
     for (const task of tasks) if (isRingWindow(task, Date.now())) stoppedTasks.add(task.id);
     updateLiveState();
     try {
@@ -176,6 +185,7 @@
   }
 
   async function previewSound() {
+    if (!desktop) return;
     const sound = soundSelect.value;
     try {
       await desktop.request("preview", { sound });

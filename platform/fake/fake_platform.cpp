@@ -278,6 +278,29 @@ std::unique_ptr<ActivityToken> FakePlatform::beginActivity(std::uint64_t options
     return std::make_unique<FakeToken>(activitiesEnded);
 }
 
+namespace {
+
+class FakeSleepHold final : public SleepHold {
+public:
+    explicit FakeSleepHold(int& released)
+        : released_(released)
+    {
+    }
+    ~FakeSleepHold() override { ++released_; }
+
+private:
+    int& released_;
+};
+
+} // namespace
+
+std::unique_ptr<SleepHold> FakePlatform::holdSleep(std::string const& reason)
+{
+    ++sleepHoldsTaken;
+    lastSleepHoldReason = reason;
+    return std::make_unique<FakeSleepHold>(sleepHoldsReleased);
+}
+
 std::optional<std::string> FakePlatform::resourcePath(std::string const& name, std::string const& extension)
 {
     if (extension != "wav" || !resources.contains(name))

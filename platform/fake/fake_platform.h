@@ -106,6 +106,15 @@ public:
     std::string lastActivityReason;
     int liveActivities() const { return activitiesBegun - activitiesEnded; }
 
+    // The wake-up: every value set, in order (none for a removal), and what runs when it comes.
+    std::vector<std::optional<double>> wakeUps;
+    std::optional<double> wakeUp() const { return wakeUps.empty() ? std::nullopt : wakeUps.back(); }
+    std::function<void()> wakeUpAction;
+    int sleepHoldsTaken = 0;
+    int sleepHoldsReleased = 0;
+    std::string lastSleepHoldReason;
+    int liveSleepHolds() const { return sleepHoldsTaken - sleepHoldsReleased; }
+
     // Sounds. Resources are found for the names in `resources`; a path in `undecodable`
     // cannot be loaded.
     std::set<std::string> resources { "bell", "chime", "digital" };
@@ -148,6 +157,12 @@ public:
     void getNotificationStatus(std::function<void(NotificationStatus)> completion) override;
     std::unique_ptr<PostedNotification> postAlarmNotification(AlarmNotification const& notification) override;
     std::unique_ptr<ActivityToken> beginActivity(std::uint64_t options, std::string const& reason) override;
+    void setWakeUp(std::optional<double> atMs, std::function<void()> onWakeUp) override
+    {
+        wakeUps.push_back(atMs);
+        wakeUpAction = std::move(onWakeUp);
+    }
+    std::unique_ptr<SleepHold> holdSleep(std::string const& reason) override;
     std::optional<std::string> resourcePath(std::string const& name, std::string const& extension) override;
     std::unique_ptr<SoundPlayer> createSoundPlayer(std::string const& path) override;
     void installMainMenu(MainMenu const& menu) override { mainMenu = menu; }

@@ -4,6 +4,7 @@
 #include "platform/linux/notifications.h"
 #include "platform/linux/sound_player.h"
 #include "platform/linux/wake.h"
+#include "platform/linux/wake_up.h"
 
 #include <glib.h>
 
@@ -158,6 +159,19 @@ std::unique_ptr<PostedNotification> LinuxPlatform::postAlarmNotification(
 std::unique_ptr<ActivityToken> LinuxPlatform::beginActivity(std::uint64_t, std::string const&)
 {
     return std::make_unique<LinuxActivityToken>();
+}
+
+// Made at the first call, at launch, so that a machine that cannot be woken is reported at start.
+void LinuxPlatform::setWakeUp(std::optional<double> atMs, std::function<void()> onWakeUp)
+{
+    if (!wakeUp_)
+        wakeUp_ = std::make_unique<WakeUp>();
+    wakeUp_->set(atMs, std::move(onWakeUp));
+}
+
+std::unique_ptr<SleepHold> LinuxPlatform::holdSleep(std::string const& reason)
+{
+    return holdSleepWithLogind(reason);
 }
 
 std::optional<std::string> LinuxPlatform::resourcePath(std::string const& name, std::string const& extension)

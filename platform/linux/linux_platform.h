@@ -12,6 +12,7 @@ namespace brindle::native {
 
 class NotificationClient;
 class WakeObserver;
+class WakeUp;
 
 // Brindle's platform on a Linux desktop: GTK for the application and its windows, WebKitGTK for
 // the planner, GIO for D-Bus and files, GStreamer for sound.
@@ -49,6 +50,8 @@ public:
     void getNotificationStatus(std::function<void(NotificationStatus)> completion) override;
     std::unique_ptr<PostedNotification> postAlarmNotification(AlarmNotification const& notification) override;
     std::unique_ptr<ActivityToken> beginActivity(std::uint64_t options, std::string const& reason) override;
+    void setWakeUp(std::optional<double> atMs, std::function<void()> onWakeUp) override;
+    std::unique_ptr<SleepHold> holdSleep(std::string const& reason) override;
     std::optional<std::string> resourcePath(std::string const& name, std::string const& extension) override;
     std::unique_ptr<SoundPlayer> createSoundPlayer(std::string const& path) override;
     void installMainMenu(MainMenu const& menu) override;
@@ -71,6 +74,7 @@ private:
     std::shared_ptr<ModalState> modal_ = std::make_shared<ModalState>();
     std::unique_ptr<NotificationClient> notifications_;
     std::vector<std::unique_ptr<WakeObserver>> wakeObservers_;
+    std::unique_ptr<WakeUp> wakeUp_;
     // Weak pointers: they turn null when GTK destroys the object.
     GtkWidget* mainWebView_ = nullptr;
     GtkWindow* mainWindow_ = nullptr;

@@ -94,6 +94,11 @@ GdkDisplay* xwaylandDisplay()
     char const* name = g_getenv("DISPLAY");
     if (!name || !*name)
         return nullptr;
+    // GTK 3's XInput 2 code looks some atoms up on the default display, the Wayland one: an
+    // input device property changing on Xwayland (a keyboard or mouse plugged in) would crash
+    // Brindle. The panel needs clicks and keys only, which core X11 events carry. This affects
+    // only X11 displays opened from now on.
+    gdk_disable_multidevice();
     opened = gdk_display_manager_open_display(gdk_display_manager_get(), name);
     if (opened)
         copyLook(gdk_screen_get_default(), gdk_display_get_default_screen(opened));

@@ -101,6 +101,7 @@ LinuxWebView::LinuxWebView(WebViewConfig config, TrustedCertificate const& certi
     g_signal_connect(view_.get(), "permission-request", G_CALLBACK(onPermissionRequest), this);
     g_signal_connect(view_.get(), "load-changed", G_CALLBACK(onLoadChanged), this);
     g_signal_connect(view_.get(), "web-process-terminated", G_CALLBACK(onWebProcessTerminated), this);
+    g_signal_connect(view_.get(), "print", G_CALLBACK(onPrint), nullptr);
     limitContextMenus(view_.get());
     endUnresponsiveWebProcesses(view_.get());
     gtk_widget_show(widget());
@@ -238,6 +239,15 @@ GtkWidget* LinuxWebView::onCreate(WebKitWebView*, WebKitNavigationAction* action
 gboolean LinuxWebView::onPermissionRequest(WebKitWebView*, WebKitPermissionRequest* request, gpointer)
 {
     webkit_permission_request_deny(request);
+    return TRUE;
+}
+
+// The planner has nothing to print, and WebKit's print dialog is modal: while it is up the web
+// process answers nothing, so the page would be taken for hung and loaded again under the dialog,
+// and Brindle could not end on the session's SIGTERM. A page's window.print() is refused: handled
+// here by doing nothing, it returns at once and no dialog opens.
+gboolean LinuxWebView::onPrint(WebKitWebView*, WebKitPrintOperation*, gpointer)
+{
     return TRUE;
 }
 

@@ -41,6 +41,7 @@ private:
         WebKitWebView*, WebKitPolicyDecision*, WebKitPolicyDecisionType, gpointer self);
     static GtkWidget* onCreate(WebKitWebView*, WebKitNavigationAction*, gpointer self);
     static gboolean onPermissionRequest(WebKitWebView*, WebKitPermissionRequest*, gpointer self);
+    static gboolean onPrint(WebKitWebView*, WebKitPrintOperation*, gpointer);
     static void onLoadChanged(WebKitWebView*, WebKitLoadEvent, gpointer self);
     static void onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer self);
 

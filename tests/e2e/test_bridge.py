@@ -14,7 +14,7 @@ gi.require_version("Gtk", "3.0")
 gi.require_version("WebKit2", "4.1")
 from gi.repository import Gio, GLib, Gtk, WebKit2  # noqa: E402
 
-from harness import CERTIFICATE, Brindle, Hub, TestServer, alarm, main, now_ms, planner_page, wait_for  # noqa: E402
+from harness import CERTIFICATE, Brindle, Hub, TestServer, alarm, main, need, now_ms, planner_page, wait_for  # noqa: E402
 
 TIMED_OUT = {"error": "Desktop request timed out"}
 GRANTED = {"value": "granted"}
@@ -131,8 +131,7 @@ class Bridge(unittest.TestCase):
 class PageScriptGuard(unittest.TestCase):
     def test_only_the_planners_https_pages_get_the_bridge(self):
         tool = Path(os.environ.get("BRINDLE_BUILD_DIR", "/nonexistent"), "bin", "brindle_page_script")
-        if not tool.is_file():
-            self.skipTest("brindle_page_script is not built")
+        need(tool.is_file(), "brindle_page_script, built with the tests")
         secure, plain = TestServer(Hub(), 0), TestServer(Hub(), 0, secure=False)
         self.addCleanup(secure.stop)
         self.addCleanup(plain.stop)

@@ -12,10 +12,9 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
-from harness import now_ms, visible_windows, wait_for  # noqa: E402
+from harness import need, now_ms, visible_windows, wait_for  # noqa: E402
 
 APPLICATION_ID = "app.brindle.Brindle"
-SOUNDS = ("bell", "chime", "digital")
 
 
 def open_files(pid):
@@ -32,9 +31,7 @@ def open_files(pid):
 class InstallTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        build = os.environ.get("BRINDLE_BUILD_DIR")
-        if not build:
-            raise unittest.SkipTest("BRINDLE_BUILD_DIR is not set; run the tests through ctest")
+        build = need(os.environ.get("BRINDLE_BUILD_DIR"), "BRINDLE_BUILD_DIR, which ctest sets")
         cls.prefix = Path(tempfile.mkdtemp(prefix="brindle-prefix-"))
         result = subprocess.run(["cmake", "--install", build, "--prefix", str(cls.prefix)],
                                 capture_output=True, text=True)
@@ -45,21 +42,6 @@ class InstallTest(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         shutil.rmtree(cls.prefix, ignore_errors=True)
-
-    def test_layout(self):
-        # What the desktop looks for is there (tests/linux/check-install reads each file), and
-        # nothing of the build or the tests comes along.
-        prefix = self.prefix
-        installed = sorted(str(path.relative_to(prefix)) for path in prefix.rglob("*") if path.is_file())
-        self.assertEqual(installed, sorted([
-            "bin/brindle",
-            f"etc/xdg/autostart/{APPLICATION_ID}.desktop",
-            *[f"share/brindle/sounds/{sound}.wav" for sound in SOUNDS],
-            f"share/applications/{APPLICATION_ID}.desktop",
-            f"share/metainfo/{APPLICATION_ID}.metainfo.xml",
-            f"share/icons/hicolor/scalable/apps/{APPLICATION_ID}.svg",
-            f"share/icons/hicolor/256x256/apps/{APPLICATION_ID}.png",
-        ]))
 
     def test_package_carries_the_install_tree(self):
         package = Path(tempfile.mkdtemp(prefix="brindle-package-"))
@@ -85,8 +67,8 @@ class InstallTest(unittest.TestCase):
 
     def test_rings_unsandboxed_where_bubblewrap_cannot_start(self):
         """Bubblewrap refused, as where user namespaces are forbidden: the page loads and the alarm rings."""
-        if os.geteuid() != 0 or subprocess.run(["unshare", "-m", "true"]).returncode != 0:
-            self.skipTest("a bubblewrap that fails is bound over /usr/bin/bwrap as root only")
+        need(os.geteuid() == 0 and subprocess.run(["unshare", "-m", "true"]).returncode == 0,
+             "root in a mount namespace of its own, to bind a failing bubblewrap over /usr/bin/bwrap")
         scripts = Path(tempfile.mkdtemp(prefix="brindle-bwrap-"))
         self.addCleanup(shutil.rmtree, scripts, ignore_errors=True)
         stub, wrapper = scripts / "bwrap", scripts / "brindle"

@@ -46,7 +46,8 @@ TEST_F(App, ALostWebProcessIsReloadedButNotInATightLoop)
     EXPECT_EQ(view.reloads, 4);
 }
 
-// Brindle asks only while an alarm lies strictly ahead; only the second button quits.
+// Brindle asks only while an alarm lies strictly ahead; only the second button quits, so the
+// first, the default that answers Return, keeps Brindle running.
 TEST_F(App, AsksOnlyWhileAnAlarmLiesAhead)
 {
     launch({ alarm("r1", now() + hour, "reminder"), alarm("capital", now() + hour, "Alarm"),
@@ -61,6 +62,7 @@ TEST_F(App, AsksOnlyWhileAnAlarmLiesAhead)
         EXPECT_EQ(controller->applicationShouldTerminate(), answer == alertSecondButtonReturn) << answer;
     }
     ASSERT_EQ(platform.alerts.size(), 3u);
+    EXPECT_EQ(platform.alerts[0].buttons, (std::vector<std::string> { "Keep running", "Quit" }));
 }
 
 // Passes go on while the question is up, but the safety stop waits for it to close.

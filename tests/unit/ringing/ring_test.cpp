@@ -72,6 +72,13 @@ TEST_F(Ring, PlaysShippedSoundsByExactNameAndTheBellForAnyOther)
         controller->play(name, false);
         EXPECT_EQ(playing(), "/resources/" + std::string(file) + ".wav") << name;
     }
+    // Without the file of the sound asked for nothing changes: what plays goes on playing.
+    controller->play("chime", true);
+    platform.resources.erase("bell");
+    for (auto name : { "bell", "unknown" })
+        controller->play(name, false);
+    EXPECT_EQ(playing(), "/resources/chime.wav");
+    EXPECT_TRUE(platform.playingSound()->looping);
     // A file that cannot be decoded leaves no player; the alarm still rings.
     platform.undecodable.insert("/resources/chime.wav");
     launch({ alarm("t1", now(), "alarm", "chime") });

@@ -1,0 +1,110 @@
+"""Brindle's wake-up without CAP_WAKE_ALARM, driven alone by a probe, at real systemd user managers:
+Debian 13's systemd 257 (in the root of scripts/debian-root) holds one transient timer with
+WakeSystem=yes at the wake-up's time, replaced on every change, removed when none is set and at
+quit; with Debian 12's 252 Brindle starts none and says once that alarms cannot wake the machine.
+A manager that cannot start is a skip (77), and a failure under CI=true."""
+
+import contextlib
+import math
+import os
+import select
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+import dbus
+
+from harness import SKIPPED, STRICT, wait_for
+
+BUILD, SOURCE = Path(os.environ["BRINDLE_BUILD_DIR"]), Path(os.environ["BRINDLE_SOURCE_DIR"])
+PROBE = ["setpriv", "--bounding-set", "-wake_alarm", "--inh-caps", "-wake_alarm", str(BUILD / "bin/brindle_wake_up_probe")]
+# In a mount namespace of its own the manager finds the marker of a machine booted with systemd, and
+# cgroup2; it runs its own bus (the Debian 13 root lacks dbus-user-session), where it offers itself.
+BOOTED = ("mkdir -p /run/systemd && mount -t tmpfs tmpfs /run/systemd && mkdir /run/systemd/system && "
+          "mount -t cgroup2 none /sys/fs/cgroup && exec /usr/lib/systemd/systemd --user")
+BUS_UNITS = {"dbus.socket": "[Socket]\nListenStream=%t/bus\n", "dbus.service": "[Service]\nExecStart=/usr/bin/dbus-daemon "
+             "--session --address=systemd: --nofork --nopidfile --systemd-activation --syslog-only\n"}
+MANAGER = "org.freedesktop.systemd1.Manager"
+
+
+@contextlib.contextmanager
+def user_manager(*enter):
+    """A user manager whose folders lie in the build tree, which the Debian root shows at the same path."""
+    home = Path(tempfile.mkdtemp(dir=BUILD))
+    units = home / ".config/systemd/user"
+    (units / "sockets.target.wants").mkdir(parents=True)
+    for name, text in BUS_UNITS.items():
+        (units / name).write_text(text)
+    (units / "sockets.target.wants/dbus.socket").symlink_to(units / "dbus.socket")
+    address = f"unix:path={home}/bus"
+    process = subprocess.Popen([*enter, "env", f"XDG_RUNTIME_DIR={home}", f"HOME={home}",
+                                f"DBUS_SESSION_BUS_ADDRESS={address}", "sh", "-c", BOOTED])
+
+    def systemd():
+        with contextlib.suppress(dbus.exceptions.DBusException):
+            bus = dbus.bus.BusConnection(address)
+            return bus.name_has_owner("org.freedesktop.systemd1") and bus
+    try:
+        with contextlib.suppress(AssertionError):
+            wait_for(lambda: systemd() or process.poll() is not None, timeout=120, what="the user manager")
+        if not systemd():
+            if STRICT:
+                raise AssertionError(f"no systemd user manager started in {enter}")
+            print(f"SKIP: no systemd user manager started in {enter}", file=sys.stderr)
+            sys.exit(SKIPPED)
+        yield systemd(), address
+    finally:
+        process.terminate()
+        process.wait(30)
+
+
+def timers(bus):
+    """The wake-up timers loaded: the name, WakeSystem, RemainAfterElapse and calendar elapses of each."""
+    found = []
+    for unit in bus.get_object("org.freedesktop.systemd1", "/org/freedesktop/systemd1").ListUnitsByPatterns(
+            [], ["*-wake-up@*.timer"], dbus_interface=MANAGER):
+        with contextlib.suppress(dbus.exceptions.DBusException):  # Gone meanwhile.
+            t = bus.get_object("org.freedesktop.systemd1", unit[6]).GetAll("org.freedesktop.systemd1.Timer",
+                                                                          dbus_interface=dbus.PROPERTIES_IFACE)
+            found.append((str(unit[0]), bool(t["WakeSystem"]), bool(t["RemainAfterElapse"]),
+                          [int(c[2]) for c in t["TimersCalendar"]]))
+    return sorted(found)
+
+
+def probe(address, line):
+    process = subprocess.Popen(PROBE, stdin=subprocess.PIPE, stderr=subprocess.PIPE, text=True, bufsize=1,
+                               env={**os.environ, "DBUS_SESSION_BUS_ADDRESS": address})
+    process.stdin.write(line)
+    return process
+
+
+def main():
+    ahead = math.floor(time.time()) * 1000 + 3_600_000.5
+    elapse = [math.floor(ahead / 1000) * 1_000_000, math.floor(ahead / 1000 + 600) * 1_000_000]
+
+    with user_manager(str(SOURCE / "scripts/debian-root"), "trixie") as (bus, address):
+        wakes = probe(address, f"set {ahead}\n")
+        first = wait_for(lambda: timers(bus), what="the timer")
+        assert [t[1:] for t in first] == [(True, False, elapse[:1])], first
+        wakes.stdin.write(f"set {ahead + 600_000}\n")
+        second = wait_for(lambda: timers(bus) != first and timers(bus), what="the timer replaced")
+        assert [t[1:] for t in second] == [(True, False, elapse[1:])], second
+        wakes.stdin.write("clear\n")
+        wait_for(lambda: timers(bus) == [], what="no timer once none is set")
+        wakes.stdin.write(f"set {ahead}\n")
+        wait_for(lambda: timers(bus), what="a timer again")
+        wakes.stdin.write("quit\n")
+        assert (wakes.wait(30), timers(bus), wakes.stderr.read()) == (0, [], ""), "removed at quit, nothing said"
+
+    with user_manager("unshare", "-m", "--propagation", "private") as (bus, address):
+        wakes = probe(address, f"set {ahead}\n")
+        assert select.select([wakes.stderr], [], [], 30)[0], "nothing said"
+        assert "alarms cannot wake this machine" in wakes.stderr.readline()
+        wakes.stdin.write("quit\n")
+        assert (wakes.wait(30), timers(bus), wakes.stderr.read()) == (0, [], ""), "one line only, no timer"
+
+
+if __name__ == "__main__":
+    main()

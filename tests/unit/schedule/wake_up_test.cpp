@@ -1,0 +1,96 @@
+#include "unit/fixture.h"
+
+namespace brindle::testing {
+namespace {
+
+struct WakeUp : BrindleTest {
+    void schedule(std::vector<Alarm> const& alarms)
+    {
+        post(R"({"id":1,"method":"schedule","data":{"alarms":)" + encodeAlarmsJson(alarms) + "}}");
+    }
+};
+
+// One wake-up, a minute before the earliest ringing alarm that the tick would still ring; moved
+// by every save and removed when no such alarm is left. Reminders never wake the machine.
+TEST_F(WakeUp, IsSetForTheEarliestAlarmAheadAMinuteEarly)
+{
+    double const t = now();
+    launch();
+    ASSERT_EQ(platform.wakeUps, (std::vector<std::optional<double>> { std::nullopt })) << "set at launch";
+
+    struct Case {
+        std::vector<Alarm> alarms;
+        std::optional<double> wakeUp;
+    } const cases[] = {
+        { { alarm("later", t + hour), alarm("sooner", t + 20 * minute), alarm("note", t + minute, "reminder"),
+              alarm("Capital", t + 2 * minute, "Alarm") },
+            t + 20 * minute - minute },
+        { { alarm("note", t + minute, "reminder") }, std::nullopt },
+        { { alarm("close", t + 30 * second) }, t + 30 * second },
+        { { alarm("due", t - 5 * minute), alarm("later", t + hour) }, t - 5 * minute },
+        { { alarm("gone", t - 15 * minute), alarm("later", t + hour) }, t + hour - minute },
+        { {}, std::nullopt },
+    };
+    for (auto const& each : cases) {
+        schedule(each.alarms);
+        EXPECT_EQ(platform.wakeUp(), each.wakeUp) << ::testing::PrintToString(keys());
+    }
+    auto const calls = platform.wakeUps.size();
+    schedule({});
+    EXPECT_EQ(platform.wakeUps.size(), calls) << "an unchanged wake-up is not set again";
+}
+
+// The alarm rings; its own save moves the wake-up on, past the alarm that has rung. A snooze
+// moves it to the snooze. Quitting removes it.
+TEST_F(WakeUp, FollowsRingsAndSnoozesAndGoesAtQuit)
+{
+    double const t = now();
+    launch({ alarm("first", t + 2 * minute), alarm("second", t + hour) });
+    EXPECT_EQ(platform.wakeUp(), t + minute);
+    platform.advance(2 * minute);
+    ASSERT_EQ(ringing(), "first");
+    EXPECT_EQ(platform.wakeUp(), t + hour - minute);
+    panel()->content.onSnooze();
+    EXPECT_EQ(platform.wakeUp(), now() + 5 * minute - minute);
+
+    restart();
+    EXPECT_EQ(platform.wakeUp(), now() + 4 * minute) << "after a restart, from the store";
+    platform.answerAlert = [](AlertQuestion const&) { return alertSecondButtonReturn; };
+    EXPECT_TRUE(controller->applicationShouldTerminate());
+    EXPECT_EQ(platform.wakeUp(), std::nullopt);
+}
+
+// The wake-up comes: sleep is held from then until the alarm's ring ends, or until a minute after
+// its time when nothing rings by then, and never longer.
+TEST_F(WakeUp, HoldsSleepFromTheWakeUpUntilTheRingEnds)
+{
+    double const t = now();
+    launch({ alarm("first", t + 10 * minute), alarm("second", t + 12 * minute) });
+    platform.advance(9 * minute);
+    platform.wakeUpAction();
+    EXPECT_EQ(platform.liveSleepHolds(), 1);
+    EXPECT_FALSE(platform.lastSleepHoldReason.empty());
+    platform.advance(2 * minute);
+    ASSERT_EQ(ringing(), "first");
+    platform.wakeUpAction(); // for "second", while "first" rings
+    panel()->content.onStop();
+    EXPECT_EQ(platform.liveSleepHolds(), 1) << "kept for the alarm still to come";
+    platform.advance(6 * minute);
+    ASSERT_EQ(ringing(), "second");
+    EXPECT_EQ(platform.liveSleepHolds(), 1) << "held while it rings";
+    panel()->content.onStop();
+    EXPECT_EQ(platform.liveSleepHolds(), 0);
+
+    schedule({ alarm("third", t + 20 * minute) });
+    platform.advance(2 * minute);
+    platform.wakeUpAction();
+    schedule({}); // "third" is removed meanwhile
+    platform.advance(2 * minute - second);
+    EXPECT_EQ(platform.liveSleepHolds(), 1);
+    platform.advance(second);
+    EXPECT_EQ(platform.liveSleepHolds(), 0) << "a minute after its time nothing rang";
+    EXPECT_EQ(platform.sleepHoldsTaken, 2);
+}
+
+} // namespace
+} // namespace brindle::testing
