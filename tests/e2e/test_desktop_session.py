@@ -116,19 +116,20 @@ class SoundServer:
 
     def __init__(self, test, root):
         self.test, self.root, self.recording, self.processes = test, root, root / "recording.raw", []
+        # The null sink is there as soon as the server takes clients, Brindle coming back after a restart included.
         self.servers = ([["pipewire"], ["wireplumber"], ["pipewire-pulse"]]
                         if os.environ.get("BRINDLE_SOUND_SERVER") == "pipewire" else
                         [["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disable-shm=yes",
-                          "--load=module-native-protocol-unix auth-anonymous=1"]])
-        os.environ.update(PULSE_SERVER=f"unix:{root}/pulse/native", XDG_RUNTIME_DIR=str(root))
+                          "--load=module-native-protocol-unix auth-anonymous=1", "--load=module-null-sink sink_name=brindle_test"]])
+        (root / "sound/pipewire/pipewire-pulse.conf.d").mkdir(parents=True)
+        (root / "sound/pipewire/pipewire-pulse.conf.d/sink.conf").write_text(
+            'pulse.cmd = [ { cmd = "load-module" args = "module-null-sink sink_name=brindle_test" } ]\n')
+        os.environ.update(PULSE_SERVER=f"unix:{root}/pulse/native", PULSE_SINK="brindle_test", XDG_RUNTIME_DIR=str(root))
 
     def start(self):
-        self.processes = [spawn(self.test, server, env=dict(os.environ, XDG_RUNTIME_DIR=str(self.root)))
-                          for server in self.servers]
-        started(self.processes[-1], self.servers[-1][0], lambda: command("pactl", "info"))
-        subprocess.run(["pactl", "load-module", "module-null-sink", "sink_name=brindle_test"], check=True, capture_output=True)
-        harness.wait_for(lambda: subprocess.run(["pactl", "set-default-sink", "brindle_test"]).returncode == 0,
-                         what="the null sink")
+        self.processes = [spawn(self.test, server, env=dict(os.environ, XDG_RUNTIME_DIR=str(self.root),
+                                                            XDG_CONFIG_HOME=str(self.root / "sound"))) for server in self.servers]
+        started(self.processes[-1], self.servers[-1][0], lambda: "brindle_test" in (command("pactl", "list", "short", "sinks") or ""))
         self.recording.write_bytes(b"")
         with self.recording.open("ab") as recording:
             self.processes.append(spawn(self.test, ["parec", "-d", "brindle_test.monitor", "--raw", "--format=s16le",
