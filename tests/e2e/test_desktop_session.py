@@ -129,10 +129,13 @@ class SoundServer:
         os.environ.update(PULSE_SERVER=f"unix:{root}/pulse/native", PULSE_SINK="brindle_test", XDG_RUNTIME_DIR=str(root))
 
     def start(self, again=False):
-        self.processes = [spawn(self.test, server, env=dict(os.environ, XDG_RUNTIME_DIR=str(self.root),
-                                                            XDG_CONFIG_HOME=str(self.root / "sound"))) for server in self.servers]
-        started(self.processes[-1], self.servers[-1][0], lambda: "brindle_test" in (command("pactl", "list", "short", "sinks") or ""),
-                again=again)
+        self.processes = []
+        for server in self.servers:  # WirePlumber and pipewire-pulse give up without PipeWire's socket
+            self.processes.append(spawn(self.test, server, env=dict(os.environ, XDG_RUNTIME_DIR=str(self.root),
+                                                                    XDG_CONFIG_HOME=str(self.root / "sound"))))
+            started(self.processes[-1], server[0], lambda: server[0] != "pipewire" or (self.root / "pipewire-0").exists(), again=again)
+        started(self.processes[-1], self.servers[-1][0], lambda: all(p.poll() is None for p in self.processes) and "brindle_test" in (
+            command("pactl", "list", "short", "sinks") or ""), again=again)
         self.recording.write_bytes(b"")
         with self.recording.open("ab") as recording:
             self.processes.append(spawn(self.test, ["parec", "-d", "brindle_test.monitor", "--raw", "--format=s16le",
@@ -141,6 +144,8 @@ class SoundServer:
     def stop(self):
         for process in self.processes:
             end(process)
+        for stale in self.root.glob("pipewire-0*"):  # so that a restart waits for PipeWire's own
+            stale.unlink()
 
     def wait_loud(self, loud=True):
         """Until the RMS of the last half second recorded is above 2% of full scale, or below it."""
