@@ -343,7 +343,7 @@ class Brindle:
 
     def __exit__(self, kind, *rest):
         self.stop()
-        if kind is not None:
+        if kind is not None and self.log_path.exists():
             print(f"--- Brindle's output:\n{self.log_path.read_text(errors='replace')}---", file=sys.stderr)
         shutil.rmtree(self.root, ignore_errors=True)
 
