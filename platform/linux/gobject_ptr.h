@@ -7,15 +7,12 @@ namespace brindle::native {
 
 // Owns one reference to a GObject and drops it on destruction. A pointer is made with adopt() or
 // retain(), so that every call says whose reference it holds (as WebKit's adoptGRef does).
+template <typename T> class GObjectPtr;
+template <typename T> GObjectPtr<T> adopt(T* object);
+
 template <typename T> class GObjectPtr {
 public:
     GObjectPtr() = default;
-    // Adopts, as adopt() does; it never sinks a floating reference.
-    explicit GObjectPtr(T* object)
-        : object_(object)
-    {
-        g_warn_if_fail(!object || !g_object_is_floating(object));
-    }
     GObjectPtr(GObjectPtr const& other)
         : object_(other.object_)
     {
@@ -42,6 +39,13 @@ public:
     explicit operator bool() const { return object_ != nullptr; }
 
 private:
+    friend GObjectPtr adopt<T>(T* object);
+    explicit GObjectPtr(T* object)
+        : object_(object)
+    {
+        g_warn_if_fail(!object || !g_object_is_floating(object));
+    }
+
     T* object_ = nullptr;
 };
 

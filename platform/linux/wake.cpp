@@ -4,7 +4,7 @@ namespace brindle::native {
 
 WakeObserver::WakeObserver(std::function<void()> onWake)
     : onWake_(std::move(onWake))
-    , cancellable_(g_cancellable_new())
+    , cancellable_(adopt(g_cancellable_new()))
 {
     g_bus_get(
         G_BUS_TYPE_SYSTEM, cancellable_.get(),
@@ -27,7 +27,7 @@ WakeObserver::~WakeObserver()
 
 void WakeObserver::subscribe(GDBusConnection* connection)
 {
-    connection_ = GObjectPtr<GDBusConnection>(connection);
+    connection_ = adopt(connection);
     subscription_ = g_dbus_connection_signal_subscribe(
         connection_.get(), "org.freedesktop.login1", "org.freedesktop.login1.Manager", "PrepareForSleep",
         "/org/freedesktop/login1", nullptr, G_DBUS_SIGNAL_FLAGS_NONE,

@@ -58,7 +58,7 @@ std::string calendarTime(double atMs)
 } // namespace
 
 WakeUp::WakeUp()
-    : cancellable_(g_cancellable_new())
+    : cancellable_(adopt(g_cancellable_new()))
 {
     if (openTimer(clock_)) {
         means_ = Means::kernel;
@@ -77,7 +77,7 @@ WakeUp::WakeUp()
                     self->decide(nullptr, {});
                     return;
                 }
-                self->session_ = GObjectPtr<GDBusConnection>(session);
+                self->session_ = adopt(session);
                 g_dbus_connection_call(
                     session, systemdName, systemdPath, "org.freedesktop.DBus.Properties", "Get",
                     g_variant_new("(ss)", systemdManager, "Version"), G_VARIANT_TYPE("(v)"),
@@ -260,7 +260,7 @@ class LogindSleepHold final : public SleepHold {
 public:
     explicit LogindSleepHold(std::string reason)
         : reason_(std::move(reason))
-        , cancellable_(g_cancellable_new())
+        , cancellable_(adopt(g_cancellable_new()))
     {
         g_bus_get(
             G_BUS_TYPE_SYSTEM, cancellable_.get(),
@@ -286,7 +286,7 @@ private:
     // Idle sleep needs no lock, as the desktop counts idle time afresh after a wake.
     void inhibit(GDBusConnection* system)
     {
-        system_ = GObjectPtr<GDBusConnection>(system);
+        system_ = adopt(system);
         g_dbus_connection_call_with_unix_fd_list(
             system, "org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
             "Inhibit", g_variant_new("(ssss)", "handle-lid-switch", "Brindle", reason_.c_str(), "block"),
@@ -297,7 +297,7 @@ private:
                 g_autoptr(GError) error = nullptr;
                 g_autoptr(GVariant) reply = g_dbus_connection_call_with_unix_fd_list_finish(
                     G_DBUS_CONNECTION(source), &fds, result, &error);
-                GObjectPtr<GUnixFDList> list(fds);
+                auto list = adopt(fds);
                 if (isCancelled(error) || !reply || !list.get())
                     return;
                 gint32 index = -1;
