@@ -73,7 +73,6 @@ def swaymsg(*arguments):
     subprocess.run(["swaymsg", *arguments], check=True, capture_output=True)
 
 
-
 class Wayland:
     """Enough of the Wayland wire protocol to bind globals and send requests (u: uint, f: fixed, s: string)."""
 
@@ -139,7 +138,6 @@ class SoundServer:
         started(self.processes[-1], self.servers[-1][0], lambda: all(p.poll() is None for p in self.processes) and "brindle_test" in (
             command("pactl", "list", "short", "sinks") or ""), again=again)
         with self.recording.open("wb") as recording:
-
             self.processes.append(spawn(self.test, ["parec", "-d", "brindle_test.monitor", "--raw", "--format=s16le",
                                                     "--channels=1", f"--rate={RATE}", "--latency-msec=50"], stdout=recording))
 
