@@ -245,7 +245,6 @@ class Brindle:
         self.hub = self.page = Hub()
         self.servers, self.process, self.log, self.notification_server, self.mock = [], None, None, None, None
         self.want_notifications, self.start_on_enter, self.accessible, self.arguments = notifications, start, accessible, list(arguments)
-
         browser = self.root / "browser.sh"
         browser.write_text(f'#!/bin/sh\nprintf "%s\\n" "$1" >> "{self.opened_path}"\n')
         browser.chmod(0o755)

@@ -49,7 +49,6 @@ class Bridge(unittest.TestCase):
 
     def test_frames_a_page_that_tampers_hostile_messages_and_a_flood(self):
         self.brindle = brindle = self.enterContext(Brindle())
-
         other_origin = f"https://localhost:{brindle.servers[1].port}"
         brindle.hub.route("/planner", planner_page(
             'window.frames_ready = []; addEventListener("message", (e) => frames_ready.push(e.source));',
@@ -112,7 +111,6 @@ class Bridge(unittest.TestCase):
         self.assertEqual(brindle.stored_alarms(), [alarm("t1/\ufffd", 1e13, "\ufffd\U0001F600")])
         envelope = '`{"id":${id},"method":"schedule","data":{"alarms":[],"taskIds":[]}}`'
         self.assertEqual(self.send(f"(id) => {envelope}.padEnd({(64 << 20) + 1})", 300), "dropped")  # UTF-16 units
-
         long_key = alarm("t1/" + "k" * (1 << 20), 1e13)
         brindle.schedule(long_key)
         self.assertEqual(brindle.stored_alarms(), [long_key])
@@ -168,8 +166,7 @@ class PageScriptGuard(unittest.TestCase):
 
         # What JSON cannot hold is left out of the envelope, so Brindle still answers; each promise settles once.
         load(f"https://localhost:{secure.port}/planner")
-        evaluate(
-"""(() => { window.seen = []; window.settled = []; const cycle = {}; cycle.self = cycle;
+        evaluate("""(() => { window.seen = []; window.settled = []; const cycle = {}; cycle.self = cycle;
             addEventListener("brindle-envelope", (event) => seen.push(event.detail));
             for (const [method, data] of [["schedule", cycle], ["schedule", { at: 1n }], [1n, {}]])
                 BrindleDesktop.request(method, data).then(settled.push.bind(settled), (e) => settled.push(e.message));

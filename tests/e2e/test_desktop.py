@@ -69,7 +69,6 @@ class Desktop(dbusmock.DBusTestCase):
         self.brindle = brindle = self.enterContext(Brindle(accessible=True))
         brindle.hub.route("/away", "", status=302, headers={"Location": f"{elsewhere}/landing"})
         brindle.wait_planner()
-
         page, self.window = brindle.page, brindle.main_window()
         self.assertEqual(page.run("return [innerWidth, innerHeight];"), [1060, 780])  # The menubar sits above.
 

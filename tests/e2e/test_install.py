@@ -35,8 +35,7 @@ class InstallTest(unittest.TestCase):
         package = Path(tempfile.mkdtemp(prefix="brindle-package-"))
         self.addCleanup(shutil.rmtree, package, ignore_errors=True)
         config = Path(os.environ["BRINDLE_BUILD_DIR"]) / "CPackConfig.cmake"
-        made = subprocess.run(["cpack", "--config", str(config), "-B", str(package)],
-                              capture_output=True, text=True)
+        made = subprocess.run(["cpack", "--config", str(config), "-B", str(package)], capture_output=True, text=True)
         self.assertEqual(made.returncode, 0, made.stdout + made.stderr)
         deb, = package.glob("brindle_*_amd64.deb")
         listing = subprocess.run(["dpkg-deb", "-c", str(deb)], capture_output=True, text=True, check=True).stdout
@@ -44,7 +43,6 @@ class InstallTest(unittest.TestCase):
         installed = sorted("/" + str(path.relative_to(self.prefix)) for path in self.prefix.rglob("*")
                            if path.is_file() and not path.is_relative_to(self.prefix / "etc"))
         self.assertIn("/etc/xdg/autostart/app.brindle.Brindle.desktop", files)
-
         self.assertEqual([path for path in files if not path.startswith("/etc/")],
                          [path.replace("/", "/usr/", 1) for path in installed])
         depends = subprocess.run(["dpkg-deb", "-f", str(deb), "Depends"], capture_output=True, text=True).stdout
