@@ -6,11 +6,9 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <functional>
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 #include <mutex>
-#include <thread>
 
 namespace brindle::native {
 

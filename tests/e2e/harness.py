@@ -1,8 +1,7 @@
-"""Runs the real Brindle binary for end-to-end tests. One `Brindle` is one run with fresh XDG
-folders, HTTPS test servers (the planner's origin and the same host on another port), the
-notification server of python3-dbusmock and a stand-in browser that records the addresses it gets.
-Tests drive the planner through pages/harness.js, and Brindle's windows through xdotool and the
-accessibility tree. Run through run-e2e, which provides the X server and the session bus."""
+"""Runs the real Brindle binary for end-to-end tests (under run-e2e): one `Brindle` is one run with fresh
+XDG folders, HTTPS test servers (the planner's origin and the same host on another port), python3-dbusmock's
+notification server and a stand-in browser that records the addresses it gets. Tests drive the planner
+through pages/harness.js, and Brindle's windows through xdotool and the accessibility tree."""
 
 import ctypes
 import json
@@ -28,22 +27,17 @@ APP_PORT = int(os.environ.get("BRINDLE_APP_PORT") or 9443)
 PLANNER_URL = f"https://localhost:{APP_PORT}/planner"
 TIMEOUT = 60.0  # Generous: the machines are shared and WebKit starts slowly.
 SKIPPED = 77  # The exit status CTest reports as "Not Run" (the tests' SKIP_RETURN_CODE).
-
-
-# Under CI (CI=true, which scripts/test sets) every test must check what it is for.
-STRICT = os.environ.get("CI") == "true"
+STRICT = os.environ.get("CI") == "true"  # scripts/test sets it
 
 
 def need(available, what):
-    """Gives `available` back when it is true. Otherwise the test cannot check what it is for: under CI
-    and in scripts/test that is a failure saying what is missing, elsewhere a skip that CTest shows."""
+    """`available` when true; else the test cannot check: a failure under CI, elsewhere a skip CTest shows."""
     if not available:
         raise (AssertionError if STRICT else unittest.SkipTest)(f"missing: {what}")
     return available
 
 
 def wait_for(condition, timeout=TIMEOUT, what="the condition", interval=0.05):
-    """Polls until condition() is true and gives its value; fails the test at the deadline."""
     deadline = time.monotonic() + timeout
     while not (value := condition()):
         if time.monotonic() >= deadline:
@@ -118,14 +112,12 @@ def find(root, predicate):
 
 
 def press(node):
-    """Does the node's click (or press, or activate) action, as assistive technology does."""
     action = node.queryAction()
     action.doAction(next((i for i in range(action.nActions) if action.getName(i) in ("click", "press", "activate")), 0))
 
 
 class Hub:
-    """What the servers share with the test: routes, reports, documents, and the page driver's
-    queues for the document the test drives (`brindle.page`)."""
+    """What the servers share with the test, and the driver of the page the test drives (`brindle.page`)."""
 
     def __init__(self):
         self.lock = threading.Condition()
@@ -173,15 +165,13 @@ class Hub:
         return self.command(self.doc, code)
 
     def run(self, code, timeout=TIMEOUT):
-        """Runs code in the page and gives its JSON result."""
         command = self.send(code)
         result = self.wait(lambda: self.results.pop(command, None), timeout, f"the page to run {code[:80]!r}")
         if "error" in result:
             raise AssertionError(f"the page threw: {result['error']}")
         return result.get("value")
 
-    def request(self, method, *args, timeout=TIMEOUT):
-        """BrindleDesktop.request's outcome: {"value": ...} or {"error": ...}."""
+    def request(self, method, *args, timeout=TIMEOUT):  # BrindleDesktop.request's {"value": ...} or {"error": ...}
         return self.run(f"return await t.call({', '.join(map(json.dumps, (method, *args)))});", timeout)
 
 
@@ -244,8 +234,7 @@ class Brindle:
     """One run of the real binary; with start=False, set up routes and files before `start()`."""
 
     def __init__(self, notifications=True, start=True, accessible=False, arguments=()):
-        self.binary = os.environ.get("BRINDLE_BINARY")
-        need(self.binary, "BRINDLE_BINARY, which ctest sets")
+        self.binary = need(os.environ.get("BRINDLE_BINARY"), "BRINDLE_BINARY, which ctest sets")
         self.root = Path(tempfile.mkdtemp(prefix="brindle-e2e-"))
         self.data_home, self.config_home, self.home = self.root / "data", self.root / "config", self.root / "home"
         for folder in (self.data_home / "applications", self.config_home, self.home):
@@ -255,8 +244,7 @@ class Brindle:
         self.opened_path, self.log_path = self.root / "opened-urls.txt", self.root / "brindle.log"
         self.hub = self.page = Hub()
         self.servers, self.process, self.log, self.notification_server, self.mock = [], None, None, None, None
-        self.want_notifications, self.start_on_enter, self.accessible = notifications, start, accessible
-        self.arguments = list(arguments)
+        self.want_notifications, self.start_on_enter, self.accessible, self.arguments = notifications, start, accessible, list(arguments)
         browser = self.root / "browser.sh"
         browser.write_text(f'#!/bin/sh\nprintf "%s\\n" "$1" >> "{self.opened_path}"\n')
         browser.chmod(0o755)
@@ -267,7 +255,6 @@ class Brindle:
             "[Default Applications]\n" + "".join(f"{kind}=test-browser.desktop\n" for kind in types))
 
     def write_store(self, data):
-        """Writes alarms.json before launch: bytes as they are, anything else as JSON."""
         self.store_path.parent.mkdir(parents=True, exist_ok=True)
         self.store_path.write_bytes(data if isinstance(data, bytes) else json.dumps(data).encode())
 
@@ -277,7 +264,6 @@ class Brindle:
                 "GSETTINGS_BACKEND": "memory", "NO_AT_BRIDGE": "0" if self.accessible else "1"}
 
     def start(self):
-        """Starts the test servers, python3-dbusmock's notification server and Brindle."""
         self.servers = [TestServer(self.hub, APP_PORT), TestServer(self.hub, 0)]
         if self.want_notifications:
             self.notification_server = subprocess.Popen(
@@ -290,14 +276,12 @@ class Brindle:
         return self
 
     def relaunch(self):
-        """Starts the binary (again) in the same folders, logging into the same file."""
         self.log = self.log or open(self.log_path, "ab")
         self.process = subprocess.Popen([self.binary, *self.arguments], env=self.environment(), stdout=self.log,
                                         stderr=subprocess.STDOUT, cwd=self.root)
         return self.process
 
-    def end(self):
-        """Ends Brindle as the session does (SIGTERM) and gives its exit status."""
+    def end(self):  # as the session does (SIGTERM); gives the exit status
         if self.process.poll() is None:
             self.process.terminate()
             try:
@@ -359,12 +343,10 @@ class Brindle:
         return self.opened_path.read_text().splitlines() if self.opened_path.exists() else []
 
     def notifications(self):
-        """Every Notify call so far, as dicts of its arguments."""
         names = ("app_name", "replaces_id", "app_icon", "summary", "body", "actions", "hints")
         return [dict(zip(names, json.loads(json.dumps(args)))) for _, args in self.mock.GetMethodCalls("Notify")]
 
     def schedule(self, *alarms):
-        """Hands the schedule over as the page does; Brindle takes it."""
         task_ids = sorted({a["key"].split("/")[0] for a in alarms})
         answer = self.page.request("schedule", {"alarms": list(alarms), "taskIds": task_ids})
         assert answer == {"value": True}, answer

@@ -16,11 +16,7 @@ from gi.repository import Gio, GLib, Gtk, WebKit2  # noqa: E402
 
 from harness import CERTIFICATE, Brindle, Hub, TestServer, alarm, main, need, now_ms, planner_page, wait_for  # noqa: E402
 
-TIMED_OUT = {"error": "Desktop request timed out"}
 GRANTED = {"value": "granted"}
-TITLE = 'He said "stop" \\ \n\u2028 </script> café 😀 ${x} `y`'
-DEPTH = 100_000
-MAXIMUM_ENVELOPE_LENGTH = 64 << 20  # In UTF-16 code units.
 
 FLOOD = """
 const total = 1000, kinds = [
@@ -52,8 +48,7 @@ class Bridge(unittest.TestCase):
         return result["outcome"]
 
     def test_frames_a_page_that_tampers_hostile_messages_and_a_flood(self):
-        self.brindle = brindle = self.enterContext(Brindle(start=False))
-        brindle.start()
+        self.brindle = brindle = self.enterContext(Brindle())
         other_origin = f"https://localhost:{brindle.servers[1].port}"
         brindle.hub.route("/planner", planner_page(
             'window.frames_ready = []; addEventListener("message", (e) => frames_ready.push(e.source));',
@@ -66,7 +61,7 @@ class Bridge(unittest.TestCase):
 
         # A cross-origin and a same-origin frame see no bridge, and Brindle answers neither: their
         # envelopes carry the ids of requests pending in the planner, which time out.
-        alarms = [alarm("t1/a", now_ms() + 3600e3, TITLE)]
+        alarms = [alarm("t1/a", now_ms() + 3600e3, 'He said "stop" \\ \n\u2028 </script> café 😀 ${x} `y`')]
         frames = page.run(f"""
             while (frames_ready.length < 2) await t.sleep(50);
             const started = performance.now();
@@ -78,7 +73,7 @@ class Bridge(unittest.TestCase):
                 return Promise.all(ids.map(([, outcome]) => outcome));
             }}));
             return {{ outcomes, waited: performance.now() - started }};""")
-        self.assertEqual(frames["outcomes"], [[TIMED_OUT] * 2] * 2)
+        self.assertEqual(frames["outcomes"], [[{"error": "Desktop request timed out"}] * 2] * 2)
         self.assertGreaterEqual(frames["waited"], 9990)  # A timer never fires early, however loaded the machine.
         seen = dict(brindle.hub.wait_report("frame", count=n) for n in (1, 2))
         self.assertEqual(seen, {other_origin: ["undefined"] * 3 + ["TypeError", "SecurityError"],
@@ -106,7 +101,7 @@ class Bridge(unittest.TestCase):
         brindle.wait_planner(after=1)
 
         # Hostile messages: Brindle answers or drops each, and answers the next one.
-        nested = f"'['.repeat({DEPTH}) + '0' + ']'.repeat({DEPTH})"
+        nested = "'['.repeat(100000) + '0' + ']'.repeat(100000)"
         self.assertEqual(self.send(f"(id) => {nested}"), "dropped")
         self.assertEqual(self.send(f"(id) => `{{\"id\":${{id}},\"method\":\"stop\",\"data\":` + {nested} + '}}'"),
                          {"value": True})
@@ -115,7 +110,7 @@ class Bridge(unittest.TestCase):
                          {"value": True})
         self.assertEqual(brindle.stored_alarms(), [alarm("t1/\ufffd", 1e13, "\ufffd\U0001F600")])
         envelope = '`{"id":${id},"method":"schedule","data":{"alarms":[],"taskIds":[]}}`'
-        self.assertEqual(self.send(f"(id) => {envelope}.padEnd({MAXIMUM_ENVELOPE_LENGTH + 1})", 300), "dropped")
+        self.assertEqual(self.send(f"(id) => {envelope}.padEnd({(64 << 20) + 1})", 300), "dropped")  # UTF-16 units
         long_key = alarm("t1/" + "k" * (1 << 20), 1e13)
         brindle.schedule(long_key)
         self.assertEqual(brindle.stored_alarms(), [long_key])
@@ -155,21 +150,22 @@ class PageScriptGuard(unittest.TestCase):
             wait_for(lambda: (GLib.MainContext.default().iteration(True), state)[1], what=script, interval=0)
             return state["value"]
 
+        def load(url):
+            view.load_uri(url)
+            wait_for(lambda: evaluate("location.href + document.readyState") == url + "complete", what=url)
+
         # A reply script as Brindle writes it must run without error where the hook is missing.
         reply = '(() => {window.__brindleReply?.(1, true, "Unknown desktop request");})()'
         for url, expected in ((f"https://localhost:{secure.port}/planner", '["object","function"]'),
                               (f"http://localhost:{plain.port}/planner", '["undefined","undefined"]'),
                               (f"https://127.0.0.1:{secure.port}/planner", '["undefined","undefined"]')):
             with self.subTest(url=url):
-                view.load_uri(url)
-                wait_for(lambda: evaluate("location.href + document.readyState") == url + "complete", what=url)
+                load(url)
                 self.assertEqual(evaluate("JSON.stringify([typeof BrindleDesktop, typeof __brindleReply])"), expected)
                 self.assertEqual(evaluate(reply), "undefined")
 
         # What JSON cannot hold is left out of the envelope, so Brindle still answers; each promise settles once.
-        url = f"https://localhost:{secure.port}/planner"
-        view.load_uri(url)
-        wait_for(lambda: evaluate("location.href + document.readyState") == url + "complete", what=url)
+        load(f"https://localhost:{secure.port}/planner")
         evaluate("""(() => { window.seen = []; window.settled = []; const cycle = {}; cycle.self = cycle;
             addEventListener("brindle-envelope", (event) => seen.push(event.detail));
             for (const [method, data] of [["schedule", cycle], ["schedule", { at: 1n }], [1n, {}]])

@@ -66,9 +66,8 @@ class Desktop(dbusmock.DBusTestCase):
         tripwire.setblocking(False)
         self.addCleanup(tripwire.close)
         elsewhere = f"https://127.0.0.1:{tripwire.getsockname()[1]}"
-        self.brindle = brindle = self.enterContext(Brindle(start=False, accessible=True))
+        self.brindle = brindle = self.enterContext(Brindle(accessible=True))
         brindle.hub.route("/away", "", status=302, headers={"Location": f"{elsewhere}/landing"})
-        brindle.start()
         brindle.wait_planner()
         page, self.window = brindle.page, brindle.main_window()
         self.assertEqual(page.run("return [innerWidth, innerHeight];"), [1060, 780])  # The menubar sits above.

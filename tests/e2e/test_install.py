@@ -2,29 +2,23 @@
 """`cmake --install` lays Brindle out under a fresh prefix, and the installed Brindle rings with its
 sounds from there."""
 
+import contextlib
 import os
 import shutil
 import subprocess
-import sys
 import tempfile
 import unittest
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-import harness  # noqa: E402
-from harness import need, now_ms, visible_windows, wait_for  # noqa: E402
-
-APPLICATION_ID = "app.brindle.Brindle"
+import harness
+from harness import alarm, need, now_ms, wait_for
 
 
 def open_files(pid):
-    """The files the process has open, by path."""
     paths = []
     for descriptor in Path(f"/proc/{pid}/fd").glob("*"):
-        try:
+        with contextlib.suppress(OSError):  # Closed while the folder was read.
             paths.append(os.readlink(descriptor))
-        except OSError:  # Closed while the folder was read.
-            continue
     return paths
 
 
@@ -33,29 +27,22 @@ class InstallTest(unittest.TestCase):
     def setUpClass(cls):
         build = need(os.environ.get("BRINDLE_BUILD_DIR"), "BRINDLE_BUILD_DIR, which ctest sets")
         cls.prefix = Path(tempfile.mkdtemp(prefix="brindle-prefix-"))
-        result = subprocess.run(["cmake", "--install", build, "--prefix", str(cls.prefix)],
-                                capture_output=True, text=True)
-        if result.returncode != 0:
-            shutil.rmtree(cls.prefix, ignore_errors=True)
-            raise AssertionError(f"cmake --install failed:\n{result.stdout}{result.stderr}")
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.prefix, ignore_errors=True)
+        cls.addClassCleanup(shutil.rmtree, cls.prefix, ignore_errors=True)
+        result = subprocess.run(["cmake", "--install", build, "--prefix", str(cls.prefix)], capture_output=True, text=True)
+        assert result.returncode == 0, f"cmake --install failed:\n{result.stdout}{result.stderr}"
 
     def test_package_carries_the_install_tree(self):
         package = Path(tempfile.mkdtemp(prefix="brindle-package-"))
         self.addCleanup(shutil.rmtree, package, ignore_errors=True)
         config = Path(os.environ["BRINDLE_BUILD_DIR"]) / "CPackConfig.cmake"
-        made = subprocess.run(["cpack", "--config", str(config), "-B", str(package)],
-                              capture_output=True, text=True)
+        made = subprocess.run(["cpack", "--config", str(config), "-B", str(package)], capture_output=True, text=True)
         self.assertEqual(made.returncode, 0, made.stdout + made.stderr)
         deb, = package.glob("brindle_*_amd64.deb")
         listing = subprocess.run(["dpkg-deb", "-c", str(deb)], capture_output=True, text=True, check=True).stdout
         files = sorted(line.split()[-1][1:] for line in listing.splitlines() if not line.startswith("d"))
         installed = sorted("/" + str(path.relative_to(self.prefix)) for path in self.prefix.rglob("*")
                            if path.is_file() and not path.is_relative_to(self.prefix / "etc"))
-        self.assertIn(f"/etc/xdg/autostart/{APPLICATION_ID}.desktop", files)
+        self.assertIn("/etc/xdg/autostart/app.brindle.Brindle.desktop", files)
         self.assertEqual([path for path in files if not path.startswith("/etc/")],
                          [path.replace("/", "/usr/", 1) for path in installed])
         depends = subprocess.run(["dpkg-deb", "-f", str(deb), "Depends"], capture_output=True, text=True).stdout
@@ -84,12 +71,9 @@ class InstallTest(unittest.TestCase):
         with harness.Brindle(start=False) as brindle:
             brindle.binary = str(binary)
             brindle.start().wait_planner()
-            due = {"key": "t1/main", "at": now_ms() + 2000, "title": "Take the bread out", "sound": "digital",
-                   "mode": "alarm"}
-            self.assertEqual(brindle.page.request("schedule", {"alarms": [due], "taskIds": ["t1"]}),
-                             {"value": True})
+            brindle.schedule(alarm("t1/main", now_ms() + 2000, "Take the bread out", sound="digital"))
+            brindle.wait_panel()
 
-            wait_for(lambda: visible_windows(brindle.process.pid, "Brindle alarm"), what="the alarm panel")
             # The player reads the WAV from the prefix the binary was installed in, not from the
             # build tree it came from.
             sound = str(self.prefix / "share" / "brindle" / "sounds" / "digital.wav")

@@ -26,7 +26,7 @@ BOOTED = ("mkdir -p /run/systemd && mount -t tmpfs tmpfs /run/systemd && mkdir /
           "mount -t cgroup2 none /sys/fs/cgroup && exec /usr/lib/systemd/systemd --user")
 BUS_UNITS = {"dbus.socket": "[Socket]\nListenStream=%t/bus\n", "dbus.service": "[Service]\nExecStart=/usr/bin/dbus-daemon "
              "--session --address=systemd: --nofork --nopidfile --systemd-activation --syslog-only\n"}
-MANAGER = "org.freedesktop.systemd1.Manager"
+
 
 
 @contextlib.contextmanager
@@ -64,7 +64,8 @@ def timers(bus):
     """The wake-up timers loaded: the name, WakeSystem, RemainAfterElapse and calendar elapses of each."""
     found = []
     for unit in bus.get_object("org.freedesktop.systemd1", "/org/freedesktop/systemd1").ListUnitsByPatterns(
-            [], ["*-wake-up@*.timer"], dbus_interface=MANAGER):
+            [], ["*-wake-up@*.timer"], dbus_interface="org.freedesktop.systemd1.Manager"):
+
         with contextlib.suppress(dbus.exceptions.DBusException):  # Gone meanwhile.
             t = bus.get_object("org.freedesktop.systemd1", unit[6]).GetAll("org.freedesktop.systemd1.Timer",
                                                                           dbus_interface=dbus.PROPERTIES_IFACE)

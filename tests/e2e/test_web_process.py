@@ -33,11 +33,6 @@ def web_processes(ancestor):
     return found
 
 
-def bubblewrap_starts():
-    """Whether bubblewrap can make its namespaces here, tried as Brindle tries it before the first page."""
-    return subprocess.run([need(shutil.which("bwrap", path="/usr/bin"), "bubblewrap"), "--unshare-all", "--ro-bind", "/",
-                           "/", "--proc", "/proc", "--dev", "/dev", "true"], capture_output=True).returncode == 0
-
 
 class WebProcess(unittest.TestCase):
     def back(self, brindle, documents, gone):
@@ -48,13 +43,15 @@ class WebProcess(unittest.TestCase):
         wait_for(lambda: not panel_shown(), what="the panel to close")
 
     def kill(self, brindle):
-        victims = wait_for(lambda: web_processes(brindle.process.pid), what="the web process")
-        for pid in victims:
+        for pid in (victims := wait_for(lambda: web_processes(brindle.process.pid), what="the web process")):
             os.kill(pid, signal.SIGKILL)
         return victims
 
     def test_sandbox_kills_an_endless_loop_and_print(self):
-        sandboxed = bubblewrap_starts()
+        # Whether bubblewrap can make its namespaces here, tried as Brindle tries it before the first page.
+        sandboxed = subprocess.run([need(shutil.which("bwrap", path="/usr/bin"), "bubblewrap"), "--unshare-all", "--ro-bind",
+                                    "/", "/", "--proc", "/proc", "--dev", "/dev", "true"], capture_output=True).returncode == 0
+
         with Brindle(start=False) as brindle:
             # Without CAP_WAKE_ALARM (and no systemd user manager) Brindle says once that alarms
             # cannot wake the machine, and rings them all the same.
