@@ -245,11 +245,17 @@ class Gnome:
 
     def answer(self, body, label):
         if label is not None:
-            return self.eval(f"{self.NOTIFICATIONS}.find(n => (n.bannerBodyText ?? n.body) == {json.dumps(body)})"
-                             f".actions.find(a => a.label == {json.dumps(label)}).callback(); return 1;")
+            # GNOME 48's actions run by activate(), older ones by their callback; one that did not run fails.
+            done = self.eval(f"const a = {self.NOTIFICATIONS}.find(n => (n.bannerBodyText ?? n.body) == {json.dumps(body)})"
+                             f".actions.find(a => a.label == {json.dumps(label)}); a.activate ? a.activate() : a.callback(); return 1;")
+            assert done == 1, f"the notification's {label!r} did not run"
+            return done
         # A real click on its banner, once shown: GNOME hands a token for real clicks alone.
         banner = "global.brindle.Main.messageTray._banner"
-        harness.wait_for(lambda: self.eval(f"return global.brindle.Main.messageTray._notificationState == 2 && "
+        # GNOME 48 keeps the shell's own banner ("Screen Lock disabled") up and the queue waiting: both move on.
+        harness.wait_for(lambda: self.eval(f"const t = global.brindle.Main.messageTray, n = t._notification;"
+                                           "if (n?.title != 'Brindle reminder') { n?.destroy(); t._updateState(); }"
+                                           f"return global.brindle.Main.messageTray._notificationState == 2 && "
                                            f"{banner}?.notification?.title == 'Brindle reminder';"), what="the banner")
         self.click_at(f"(([x, y], [w, h]) => [x + w / 2, y + h / 2])({banner}.get_transformed_position(),"
                       f"{banner}.get_transformed_size())")
