@@ -148,9 +148,10 @@ class SoundServer:
             stale.unlink()
 
     def wait_loud(self, loud=True):
-        """Until the RMS of the last half second recorded is above 2% of full scale, or below it."""
+        """Until the RMS of the last half second recorded is above 2% of full scale, or that of the last
+        three seconds (longer than any sound's loop: the chime's quiet tail is no silence) below it."""
         def loudness():
-            samples = array.array("h", self.recording.read_bytes()[-RATE:])
+            samples = array.array("h", self.recording.read_bytes()[-(RATE if loud else 6 * RATE):])
             return math.sqrt(sum(s * s for s in samples) / max(len(samples), 1)) / 32768
         time.sleep(0.6)
         harness.wait_for(lambda: (loudness() > 0.02) == loud, timeout=20, what=f"loud={loud}")
