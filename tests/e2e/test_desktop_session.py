@@ -250,7 +250,7 @@ class Gnome:
             done = self.eval(f"const a = {self.NOTIFICATIONS}.find(n => (n.bannerBodyText ?? n.body) == {json.dumps(body)})"
                              f".actions.find(a => a.label == {json.dumps(label)}); a.activate ? a.activate() : a.callback(); return 1;")
             assert done == 1, f"the notification's {label!r} did not run"
-            return done
+            return
         # A real click on its banner, once shown: GNOME hands a token for real clicks alone.
         banner = "global.brindle.Main.messageTray._banner"
         # GNOME 48 keeps the shell's own banner ("Screen Lock disabled") up and the queue waiting: both move on.
