@@ -18,6 +18,7 @@ TEST_F(RingNotification, IsWithdrawnHoweverTheRingEnds)
              Ending { "notification snooze",
                  [this] {
                      shown()->content.onSnooze();
+                     EXPECT_TRUE(platform.openPanels().empty());
                      EXPECT_EQ(stored().back().key, "t1/notification snooze/snooze");
                  } },
              Ending { "page stop", [this] { post(R"({"id":1,"method":"stop"})"); } },
