@@ -7,8 +7,7 @@
 
 namespace brindle::testing {
 
-// Runs the default main context until the condition holds or the deadline passes; the deadline
-// is a generous bound on a loaded machine, not a measurement. Answers whether the condition held.
+// The deadline is a generous bound on a loaded machine, not a measurement.
 inline bool runUntil(std::function<bool()> const& condition,
     std::chrono::steady_clock::duration deadline = std::chrono::seconds(30))
 {

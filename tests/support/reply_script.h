@@ -8,9 +8,7 @@
 
 namespace brindle::testing {
 
-// What the page receives: the reply object inside a reply script, or none when the script is
-// not exactly one, has a raw line break of any kind, or does not carry an id, a value (true,
-// false or a text) and an error (null or a text).
+// The reply object inside a reply script, or none when the script is malformed in any way.
 struct PageReply {
     std::int64_t id = 0;
     ReplyValue value;

@@ -24,7 +24,6 @@ inline Alarm alarm(std::string key, double at, std::string mode = "alarm", std::
     return { std::move(key), at, std::move(title), std::move(sound), std::move(mode), std::move(baseKey) };
 }
 
-// A controller on the fake platform, launched from the store file; restart() is a new process.
 class BrindleTest : public ::testing::Test {
 protected:
     fake::FakePlatform platform;
@@ -82,11 +81,22 @@ protected:
     }
     std::string playing() const { return platform.playingSound() ? platform.playingSound()->path : ""; }
 
-    // A request from the planner's page.
     void post(std::string const& body)
     {
         controller->didReceiveScriptMessage({ true, "https", "localhost", body });
         platform.deliverCompletions();
+    }
+    void schedule(std::vector<Alarm> const& alarms, std::string const& taskIds = "")
+    {
+        post(R"({"id":1,"method":"schedule","data":{"alarms":)" + encodeAlarmsJson(alarms) + taskIds + "}}");
+    }
+    std::optional<bool> requestQuit(std::optional<std::size_t> choice = {})
+    {
+        std::optional<bool> quit;
+        controller->quitRequested([&](bool answer) { quit = answer; });
+        if (choice)
+            platform.answerQuestion(*choice);
+        return quit;
     }
     std::vector<PageReply> replies() const
     {

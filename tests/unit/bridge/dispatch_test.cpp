@@ -5,12 +5,6 @@ namespace brindle::testing {
 using Dispatch = BrindleTest;
 using namespace std::string_literals;
 
-static std::string schedule(std::vector<Alarm> const& alarms, std::string const& taskIds = "")
-{
-    return R"({"id":1,"method":"schedule","data":{"alarms":)" + encodeAlarmsJson(alarms) + taskIds + "}}";
-}
-
-// Every method answers once, and methods match exactly.
 TEST_F(Dispatch, AnswersEachMethod)
 {
     launch({ alarm("t1", now() + second, "alarm", "digital") });
@@ -33,7 +27,6 @@ TEST_F(Dispatch, AnswersEachMethod)
             { 2, "denied"s, {} }, { 3, true, "Unknown desktop request" }, { 4, true, {} }, { 5, true, {} },
             { 6, true, {} } }));
 
-    // A ringing alarm is not interrupted by a preview, and "stop" ends it.
     platform.advance(second);
     post(R"({"id":8,"method":"preview","data":{"sound":"chime"}})");
     EXPECT_EQ(playing(), "/resources/digital.wav");
@@ -42,7 +35,6 @@ TEST_F(Dispatch, AnswersEachMethod)
     EXPECT_EQ(playing(), "");
 }
 
-// The page's schedule replaces Brindle's and is saved; snoozes stay while pending and listed.
 TEST_F(Dispatch, ScheduleKeepsOnlyPendingSnoozesOfListedTasks)
 {
     double const t = now();
@@ -51,8 +43,7 @@ TEST_F(Dispatch, ScheduleKeepsOnlyPendingSnoozesOfListedTasks)
         alarm("t1/due/snooze", t, "alarm", "bell", "t1/due"),
         alarm("other/snooze", t + minute, "alarm", "bell", "/t1/y"),
         alarm("cafe\u0301/snooze", t + minute, "alarm", "bell", "cafe\u0301") });
-    post(schedule(
-        { alarm("t1/a", t + minute), alarm("t3/b", t + hour) }, R"(,"taskIds":["t1","t3","caf\u00e9"])"));
+    schedule({ alarm("t1/a", t + minute), alarm("t3/b", t + hour) }, R"(,"taskIds":["t1","t3","caf\u00e9"])");
     EXPECT_EQ(replies(), (std::vector<PageReply> { { 1, true, {} } }));
     EXPECT_EQ(keys(),
         (std::vector<std::string> { "t1/a", "t3/b", "t3/x/snooze", "other/snooze", "cafe\u0301/snooze" }));
@@ -60,7 +51,7 @@ TEST_F(Dispatch, ScheduleKeepsOnlyPendingSnoozesOfListedTasks)
 
     for (std::string taskIds : { "", R"(,"taskIds":"t3")", R"(,"taskIds":["t3",2])" }) {
         launch({ alarm("t3/snooze", t + minute, "alarm", "bell", "t3") });
-        post(schedule({}, taskIds));
+        schedule({}, taskIds);
         EXPECT_TRUE(controller->alarms().empty()) << taskIds;
     }
 }
@@ -70,9 +61,9 @@ TEST_F(Dispatch, ScheduleStopsTheRingingAlarmOnlyWhenItsTaskIsGone)
     launch({ alarm("/t1/a", now()) });
     platform.advance(second);
     auto const fired = controller->fired().size();
-    post(schedule({}, R"(,"taskIds":["t1"])"));
+    schedule({}, R"(,"taskIds":["t1"])");
     EXPECT_EQ(ringing(), "/t1/a");
-    post(schedule({}));
+    schedule({});
     EXPECT_EQ(ringing(), "");
     EXPECT_EQ(controller->fired().size(), fired);
 }
@@ -89,8 +80,7 @@ TEST_F(Dispatch, AnInvalidScheduleIsRefusedAndChangesNothing)
     EXPECT_EQ(platform.files[storePath], before);
 }
 
-// No text may end the reply script's string, statement or line early (parseReply refuses a raw
-// line break of any kind), and text that is not UTF-8 is not sent at all.
+// No text may end the reply script early, and text that is not UTF-8 is not sent at all.
 TEST_F(Dispatch, CarriesIdsValuesAndErrorsUnchangedInsideTheReplyScript)
 {
     controller->reply(1);

@@ -29,8 +29,7 @@ TEST(Intake, AcceptsOnlyTheMainFrameOfTheSecurePlannerOrigin)
     EXPECT_TRUE(readRequest({ true, "https", "cafe\xCC\x81.example", body }, "caf\xC3\xA9.example"));
 }
 
-// Lone surrogates are mended; an id is a whole number in range, also as a double (as JavaScript
-// sends it); a name given twice counts with its last value.
+// An id may come as a double, as JavaScript sends it; a name given twice counts with its last value.
 TEST(Intake, TakesOnlyObjectsWithAWholeNumberIdInRangeAndAStringMethod)
 {
     for (std::string body : { "[]", R"({"id":1,"method":"stop"} x)", "{\"id\":1,\"method\":\"\xFF\"}",
@@ -50,7 +49,6 @@ TEST(Intake, TakesOnlyObjectsWithAWholeNumberIdInRangeAndAStringMethod)
         "b\xEF\xBF\xBD\xEF\xBF\xBD");
     EXPECT_EQ(twice->data().MemberCount(), 0u);
     EXPECT_EQ(mendLoneSurrogates(R"("\\ud800\\\ud800\ud83d\ude00")"), R"("\\ud800\\\ufffd\ud83d\ude00")");
-    // Deep nesting is parsed without recursion.
     EXPECT_TRUE(intake(
         R"({"id":1,"method":"stop","data":)" + std::string(200'000, '[') + std::string(200'000, ']') + "}"));
 }

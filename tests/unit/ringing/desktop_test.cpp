@@ -7,8 +7,7 @@ namespace brindle::testing {
 
 using RingNotification = BrindleTest;
 
-// Of two rings in one pass only the second's notification stays on screen, and every way a ring
-// ends takes it away with the panel; its snooze is the panel's snooze.
+// Of two rings in one pass only the second's notification stays on screen.
 TEST_F(RingNotification, IsWithdrawnHoweverTheRingEnds)
 {
     using Ending = std::pair<char const*, std::function<void()>>;
@@ -23,8 +22,7 @@ TEST_F(RingNotification, IsWithdrawnHoweverTheRingEnds)
                      EXPECT_EQ(stored().back().key, "t1/notification snooze/snooze");
                  } },
              Ending { "page stop", [this] { post(R"({"id":1,"method":"stop"})"); } },
-             Ending { "new schedule",
-                 [this] { post(R"({"id":2,"method":"schedule","data":{"alarms":[],"taskIds":[]}})"); } },
+             Ending { "new schedule", [this] { schedule({}, R"(,"taskIds":[])"); } },
              Ending { "ten minutes", [this] { platform.advance(600'000); } },
          }) {
         platform.alarmNotifications.clear();
@@ -39,7 +37,6 @@ TEST_F(RingNotification, IsWithdrawnHoweverTheRingEnds)
     }
 }
 
-// A ringing alarm without output tries again every 1.5 s while it rings; a preview does not.
 TEST_F(BrindleTest, ARingingAlarmOpensItsOutputAgainUntilItPlaysAndAPreviewStaysSilent)
 {
     platform.audioOutput = false;
@@ -55,7 +52,6 @@ TEST_F(BrindleTest, ARingingAlarmOpensItsOutputAgainUntilItPlaysAndAPreviewStays
     EXPECT_EQ(playing(), "/resources/chime.wav");
     EXPECT_TRUE(platform.playingSound()->looping);
 
-    // A stop while the output is away ends the retries too.
     platform.playingSound()->loseOutput();
     panel()->content.onStop();
     std::size_t const tried = platform.sounds.size();
@@ -70,7 +66,6 @@ TEST_F(BrindleTest, ARingingAlarmOpensItsOutputAgainUntilItPlaysAndAPreviewStays
     EXPECT_FALSE(platform.playingSound());
 }
 
-// Started with the session: everything runs but the window, which the first reopen shows.
 TEST_F(BrindleTest, ABackgroundLaunchRingsWithoutShowingTheWindowUntilReopened)
 {
     platform.files[storePath] = encodeAlarmsJson({ alarm("t1", now() + 60'000) });
@@ -84,7 +79,6 @@ TEST_F(BrindleTest, ABackgroundLaunchRingsWithoutShowingTheWindowUntilReopened)
     EXPECT_EQ(platform.windows.front()->shows, 1);
 }
 
-// Show Brindle and a second launch also show a ringing alarm's hidden panel, only while it rings.
 TEST_F(BrindleTest, ShowingBrindleWhileItRingsShowsThePanelToo)
 {
     launch({ alarm("t1", now()) });

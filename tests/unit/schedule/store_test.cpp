@@ -20,12 +20,11 @@ TEST_F(Store, AnythingButAWholeListOfAlarmsLoadsAsAnEmptySchedule)
     EXPECT_EQ(keys(), std::vector<std::string> { "a" });
 }
 
-// A write that fails leaves the old file whole, and the next save tries again.
 TEST_F(Store, SavesTheListWholeOrLeavesTheOldFile)
 {
     launch({ alarm("t1", now() + minute) });
     platform.failingWrites.insert(storePath);
-    post(R"({"id":1,"method":"schedule","data":{"alarms":[]}})");
+    schedule({});
     EXPECT_TRUE(controller->alarms().empty());
     EXPECT_EQ(stored(), std::vector<Alarm> { alarm("t1", now() + minute) });
     platform.failingWrites.clear();
@@ -33,7 +32,6 @@ TEST_F(Store, SavesTheListWholeOrLeavesTheOldFile)
     EXPECT_EQ(platform.files[storePath], "[]");
 }
 
-// Composed and decomposed spellings are one delivery; a key added again keeps its place.
 TEST(FiredSet, MatchesCanonicallyAndKeepsDeliveryOrder)
 {
     FiredSet fired;
@@ -43,7 +41,6 @@ TEST(FiredSet, MatchesCanonicallyAndKeepsDeliveryOrder)
     EXPECT_EQ(fired.mostRecent(3), (std::vector<std::string> { "c", "a", "b" }));
 }
 
-// Only an array of texts is read; rewriting keeps every other member, nested however deep.
 TEST(FiredDefaults, ReadsOnlyAnArrayOfTextsAndRewritesOnlyThatMember)
 {
     for (std::string_view text : { "[]", "{}", R"({"fired":"a"})", R"({"fired":["a",1]})" })
