@@ -1,6 +1,4 @@
-"""The page bridge in one launch: frames get no answer, the page cannot replace the bridge, hostile
-messages leave Brindle whole, a flood is answered request by request. And the page script's guard
-in a plain WebKit view, as Brindle's navigation policy keeps other schemes and hosts out of its own."""
+"""The page bridge against frames, a tampering page, hostile messages and a flood; the page script's guard."""
 
 import json
 import os
