@@ -324,8 +324,7 @@ class Brindle:
 
     def stored_alarms(self):
         """The store parsed as strict UTF-8 JSON (no NaN, which Python's reader lets through), or None."""
-        data = self.store_bytes()
-        return None if data is None else json.loads(data.decode(), parse_constant=int)
+        return None if (data := self.store_bytes()) is None else json.loads(data.decode(), parse_constant=int)
 
     def opened_urls(self):
         return self.opened_path.read_text().splitlines() if self.opened_path.exists() else []
@@ -335,8 +334,7 @@ class Brindle:
         return [dict(zip(names, json.loads(json.dumps(args)))) for _, args in self.mock.GetMethodCalls("Notify")]
 
     def schedule(self, *alarms):
-        task_ids = sorted({a["key"].split("/")[0] for a in alarms})
-        answer = self.page.request("schedule", {"alarms": list(alarms), "taskIds": task_ids})
+        answer = self.page.request("schedule", {"alarms": list(alarms), "taskIds": sorted({a["key"].split("/")[0] for a in alarms})})
         assert answer == {"value": True}, answer
 
 

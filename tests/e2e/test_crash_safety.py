@@ -32,7 +32,6 @@ def schedule(run, n):
 
 
 def origin(stored):
-    # (run, n) of the request a stored schedule came from.
     return tuple(map(int, stored[0]["key"].split("/")[1:]))
 
 

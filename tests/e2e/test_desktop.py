@@ -54,9 +54,8 @@ class Desktop(dbusmock.DBusTestCase):
         self.addCleanup(lambda: (logind.terminate(), logind.wait()))
         # 127.0.0.1 is another host than Brindle's "localhost": a connection in this backlog would
         # show the view tried to load it.
-        tripwire = socket.create_server(("127.0.0.1", 0))
+        tripwire = self.enterContext(socket.create_server(("127.0.0.1", 0)))
         tripwire.setblocking(False)
-        self.addCleanup(tripwire.close)
         elsewhere = f"https://127.0.0.1:{tripwire.getsockname()[1]}"
         self.brindle = brindle = self.enterContext(Brindle(accessible=True))
         brindle.hub.route("/away", "", status=302, headers={"Location": f"{elsewhere}/landing"})
@@ -115,8 +114,7 @@ class Desktop(dbusmock.DBusTestCase):
         # Ctrl+H hides; launching again shows the same window on the same document and ends.
         self.key("ctrl+h")
         wait_for(lambda: not visible_windows(brindle.process.pid), what="Ctrl+H to hide the window")
-        second = subprocess.run([brindle.binary], env=brindle.environment(), capture_output=True, timeout=60)
-        self.assertEqual(second.returncode, 0)
+        self.assertEqual(subprocess.run([brindle.binary], env=brindle.environment(), capture_output=True, timeout=60).returncode, 0)
         self.assertEqual(wait_for(lambda: visible_windows(brindle.process.pid), what="the window"), [self.window])
         self.assertEqual(len(brindle.hub.documents), 1, "the page loaded again")
 

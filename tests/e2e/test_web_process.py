@@ -68,8 +68,7 @@ class WebProcess(unittest.TestCase):
 
             killed = time.monotonic()
             self.back(brindle, 1, self.kill(brindle))
-            # Killed again, the page comes back no sooner than ten seconds after the first reload
-            # (itself after the first kill); an alarm due meanwhile rings all the same.
+            # Killed again, the page comes back ten seconds after the first kill at the soonest; an alarm due meanwhile rings.
             due = alarm("t1/main", now_ms() + 2000, "Ring past the page")
             brindle.schedule(due)
             self.kill(brindle)

@@ -11,7 +11,6 @@
         sent: () => sent.map((text) => JSON.parse(text)),
         outcome,
         call: (...args) => outcome(window.BrindleDesktop.request(...args)),
-        sleep: (ms) => new Promise((resolve) => setTimeout(resolve, ms)),
         // Posts make(id) for the id of a request Brindle drops (its method is no text), then an ordinary
         // request: once that is answered, the first was handled. Gives Brindle's answer or "dropped".
         send: async (make) => {
