@@ -110,7 +110,6 @@ def press(node):
 
 
 class Hub:
-
     def __init__(self):
         self.lock = threading.Condition()
         self.routes, self.reports, self.documents = {}, [], []
