@@ -1,7 +1,5 @@
-"""Runs the real Brindle binary for end-to-end tests (under run-e2e): one `Brindle` is one run with fresh
-XDG folders, HTTPS test servers (the planner's origin and the same host on another port), python3-dbusmock's
-notification server and a stand-in browser that records the addresses it gets. Tests drive the planner
-through pages/harness.js, and Brindle's windows through xdotool and the accessibility tree."""
+"""One `Brindle` is one run of the real binary with fresh XDG folders, HTTPS test servers, dbusmock's
+notification server and a stand-in browser; tests drive the page through pages/harness.js."""
 
 import ctypes
 import json
@@ -73,11 +71,6 @@ def panel_shown():
     return xdotool("search", "--onlyvisible", "--name", "^Brindle alarm$")
 
 
-def window_size(window):
-    values = dict(line.split("=") for line in xdotool("getwindowgeometry", "--shell", window))
-    return int(values["WIDTH"]), int(values["HEIGHT"])
-
-
 def close_window(window):
     """Asks the window to close as a window manager's close button does (WM_DELETE_WINDOW)."""
     x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
@@ -117,8 +110,6 @@ def press(node):
 
 
 class Hub:
-    """What the servers share with the test, and the driver of the page the test drives (`brindle.page`)."""
-
     def __init__(self):
         self.lock = threading.Condition()
         self.routes, self.reports, self.documents = {}, [], []
@@ -160,8 +151,7 @@ class Hub:
             self.lock.notify_all()
             return self.last_command
 
-    def send(self, code):
-        """Runs code (the body of an async function) in the page without waiting for it."""
+    def send(self, code):  # The body of an async function, not waited for.
         return self.command(self.doc, code)
 
     def run(self, code, timeout=TIMEOUT):
@@ -239,8 +229,7 @@ class Brindle:
         self.data_home, self.config_home, self.home = self.root / "data", self.root / "config", self.root / "home"
         for folder in (self.data_home / "applications", self.config_home, self.home):
             folder.mkdir(parents=True)
-        self.store_path = self.data_home / "Brindle" / "alarms.json"
-        self.defaults_path = self.config_home / "Brindle" / "defaults.json"
+        self.store_path, self.defaults_path = self.data_home / "Brindle/alarms.json", self.config_home / "Brindle/defaults.json"
         self.opened_path, self.log_path = self.root / "opened-urls.txt", self.root / "brindle.log"
         self.hub = self.page = Hub()
         self.servers, self.process, self.log, self.notification_server, self.mock = [], None, None, None, None
@@ -311,10 +300,8 @@ class Brindle:
         return wait_for(lambda: visible_windows(self.process.pid), what="Brindle's main window")[0]
 
     def stop(self):
-        if self.process:
-            self.end()
-        if self.log:
-            self.log = self.log.close()
+        self.process and self.end()
+        self.log = self.log and self.log.close()
         if self.notification_server:
             self.notification_server.terminate()
             self.notification_server.wait()
@@ -336,8 +323,7 @@ class Brindle:
 
     def stored_alarms(self):
         """The store parsed as strict UTF-8 JSON (no NaN, which Python's reader lets through), or None."""
-        data = self.store_bytes()
-        return None if data is None else json.loads(data.decode(), parse_constant=int)
+        return None if (data := self.store_bytes()) is None else json.loads(data.decode(), parse_constant=int)
 
     def opened_urls(self):
         return self.opened_path.read_text().splitlines() if self.opened_path.exists() else []
@@ -347,13 +333,11 @@ class Brindle:
         return [dict(zip(names, json.loads(json.dumps(args)))) for _, args in self.mock.GetMethodCalls("Notify")]
 
     def schedule(self, *alarms):
-        task_ids = sorted({a["key"].split("/")[0] for a in alarms})
-        answer = self.page.request("schedule", {"alarms": list(alarms), "taskIds": task_ids})
+        answer = self.page.request("schedule", {"alarms": list(alarms), "taskIds": sorted({a["key"].split("/")[0] for a in alarms})})
         assert answer == {"value": True}, answer
 
 
 def main():
-    """Runs the tests; a run that skipped any is "Not Run" for CTest, never passed, and fails under CI."""
     result = unittest.main(verbosity=2, exit=False).result
     if result.skipped and STRICT:
         print("Under CI and in scripts/test a skip fails:", *(f"{t.id()}: {why}" for t, why in result.skipped), file=sys.stderr)

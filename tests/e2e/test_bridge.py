@@ -1,6 +1,4 @@
-"""The page bridge in one launch: frames get no answer, the page cannot replace the bridge, hostile
-messages leave Brindle whole, a flood is answered request by request. And the page script's guard
-in a plain WebKit view, as Brindle's navigation policy keeps other schemes and hosts out of its own."""
+"""The page bridge against frames, a tampering page, hostile messages and a flood; the page script's guard."""
 
 import json
 import os
@@ -63,7 +61,7 @@ class Bridge(unittest.TestCase):
         # envelopes carry the ids of requests pending in the planner, which time out.
         alarms = [alarm("t1/a", now_ms() + 3600e3, 'He said "stop" \\ \n\u2028 </script> café 😀 ${x} `y`')]
         frames = page.run(f"""
-            while (frames_ready.length < 2) await t.sleep(50);
+            while (frames_ready.length < 2) await new Promise((resolve) => setTimeout(resolve, 50));
             const started = performance.now();
             const outcomes = await Promise.all(frames_ready.map((frame) => {{
                 const reserve = () => {{ const outcome = t.call(0); return [t.sent().at(-1).id, outcome]; }};

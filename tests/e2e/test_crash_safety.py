@@ -1,8 +1,5 @@
-"""Brindle killed with SIGKILL again and again (BRINDLE_KILL_COUNT, 30 by default), one kill in ten
-while it starts, the others while the page replaces its schedule as fast as it can. After every
-kill the store holds one whole schedule the page sent, none older than the last acknowledged one,
-and beside it at most the temporary file of the request in flight. The page builds each schedule
-from its run (the time it loaded) and a counter, so the store names the request it came from."""
+"""Brindle killed with SIGKILL again and again (BRINDLE_KILL_COUNT), one kill in ten while it starts: the
+store always holds one whole schedule the page sent, none older than the last acknowledged one."""
 
 import json
 import os
@@ -30,13 +27,11 @@ const schedule = (n) => Array.from({ length: n % 4 + 1 }, (_, i) => ({ key: `t${
 
 
 def schedule(run, n):
-    """The schedule that request n of a run sends, as JSON gives it back."""
     return [alarm(f"t{i}/{run}/{n}", 4102444800000 + n * 60000 + i + 0.5, f"{n} " + "\u00e9\U0001F600" * (n % 7) + "x" * (n % 50))
             for i in range(n % 4 + 1)]
 
 
 def origin(stored):
-    """(run, n) of the request a stored schedule came from."""
     return tuple(map(int, stored[0]["key"].split("/")[1:]))
 
 

@@ -1,5 +1,4 @@
-"""The demo planner in the real Brindle, driven through its own controls: text typed with xdotool,
-buttons pressed through the accessibility tree by element id."""
+"""The demo planner in the real Brindle, driven through its own controls."""
 
 import time
 import unittest
@@ -19,9 +18,7 @@ class DemoPlanner(unittest.TestCase):
                                      lambda n: n.get_attributes().get("id") == element_id), what=f"#{element_id}")
 
     def add_alarm(self, title, at, sound):
-        """Types the title, Tabs into the date and types each part in the order the locale shows
-        them, picks Alarm with an arrow key and the sound by its first letter, Tabs to "Add task"
-        and presses Return. Gives what Brindle stored for it."""
+        """Fills in and adds the task with keys, the date's parts in the locale's order; gives what was stored."""
         xdotool("mousemove", "--window", self.brindle.main_window(), 40, 40)  # Away from where the panel appears.
         xdotool("windowfocus", "--sync", self.brindle.main_window())
         self.element("task-title").queryComponent().grabFocus()

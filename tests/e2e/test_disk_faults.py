@@ -1,6 +1,5 @@
-"""Brindle against a corrupt store and defaults, a read-only data folder and a full 64 KiB tmpfs, in
-one launch: the file it cannot replace stays whole, reminders come on time, the next save that can
-succeed writes the schedule out, and no temporary file is left beside the store."""
+"""A corrupt store and defaults, a read-only data folder and a full 64 KiB tmpfs: the store stays whole,
+reminders come on time, the next possible save writes the schedule out, no temporary file stays."""
 
 import contextlib
 import json

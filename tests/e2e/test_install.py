@@ -1,6 +1,5 @@
 #!/usr/bin/python3
-"""`cmake --install` lays Brindle out under a fresh prefix, and the installed Brindle rings with its
-sounds from there."""
+"""`cmake --install` lays Brindle out, and the installed Brindle rings with its sounds from there."""
 
 import contextlib
 import os
@@ -34,8 +33,8 @@ class InstallTest(unittest.TestCase):
     def test_package_carries_the_install_tree(self):
         package = Path(tempfile.mkdtemp(prefix="brindle-package-"))
         self.addCleanup(shutil.rmtree, package, ignore_errors=True)
-        config = Path(os.environ["BRINDLE_BUILD_DIR"]) / "CPackConfig.cmake"
-        made = subprocess.run(["cpack", "--config", str(config), "-B", str(package)], capture_output=True, text=True)
+        config = Path(os.environ["BRINDLE_BUILD_DIR"], "CPackConfig.cmake")
+        made = subprocess.run(["cpack", "--config", config, "-B", package], capture_output=True, text=True)
         self.assertEqual(made.returncode, 0, made.stdout + made.stderr)
         deb, = package.glob("brindle_*_amd64.deb")
         listing = subprocess.run(["dpkg-deb", "-c", str(deb)], capture_output=True, text=True, check=True).stdout
@@ -53,7 +52,6 @@ class InstallTest(unittest.TestCase):
         self.ring_installed(self.prefix / "bin" / "brindle")
 
     def test_rings_unsandboxed_where_bubblewrap_cannot_start(self):
-        """Bubblewrap refused, as where user namespaces are forbidden: the page loads and the alarm rings."""
         need(os.geteuid() == 0 and subprocess.run(["unshare", "-m", "true"]).returncode == 0,
              "root in a mount namespace of its own, to bind a failing bubblewrap over /usr/bin/bwrap")
         scripts = Path(tempfile.mkdtemp(prefix="brindle-bwrap-"))
@@ -64,8 +62,7 @@ class InstallTest(unittest.TestCase):
                            f"exec {self.prefix}/bin/brindle'\n")
         for script in (stub, wrapper):
             script.chmod(0o755)
-        output = self.ring_installed(wrapper)
-        self.assertIn("without its sandbox", output)
+        self.assertIn("without its sandbox", self.ring_installed(wrapper))
 
     def ring_installed(self, binary):
         with harness.Brindle(start=False) as brindle:
@@ -74,8 +71,7 @@ class InstallTest(unittest.TestCase):
             brindle.schedule(alarm("t1/main", now_ms() + 2000, "Take the bread out", sound="digital"))
             brindle.wait_panel()
 
-            # The player reads the WAV from the prefix the binary was installed in, not from the
-            # build tree it came from.
+            # The player reads the WAV from the installed prefix, not from the build tree.
             sound = str(self.prefix / "share" / "brindle" / "sounds" / "digital.wav")
             wait_for(lambda: sound in open_files(brindle.process.pid), what="the installed sound to be open")
             self.assertEqual([path for path in open_files(brindle.process.pid) if path.endswith(".wav")

@@ -1,8 +1,5 @@
-"""The page's web process, in one launch: it runs in a sandbox that shows none of Brindle's files
-(or, where bubblewrap is refused, without one, saying so); killed, it is started again with the page
-(no sooner than ten seconds after the last time, and an alarm due meanwhile rings); stuck in an
-endless loop, it is ended and the page loaded again. The page's print() is refused: the page goes on
-with its state past the hang limit, and SIGTERM ends Brindle. Brindle runs without CAP_WAKE_ALARM."""
+"""The page's web process in one launch: sandboxed (or says it is not), restarted when killed (ten seconds
+apart, an alarm due meanwhile rings), ended when stuck; print() refused; no CAP_WAKE_ALARM."""
 
 import contextlib
 import os
@@ -71,8 +68,7 @@ class WebProcess(unittest.TestCase):
 
             killed = time.monotonic()
             self.back(brindle, 1, self.kill(brindle))
-            # Killed again, the page comes back no sooner than ten seconds after the first reload
-            # (itself after the first kill); an alarm due meanwhile rings all the same.
+            # Killed again, the page comes back ten seconds after the first kill at the soonest; an alarm due meanwhile rings.
             due = alarm("t1/main", now_ms() + 2000, "Ring past the page")
             brindle.schedule(due)
             self.kill(brindle)

@@ -1,5 +1,4 @@
-// Runs the test's commands (bodies of async functions giving JSON) in this document, with the
-// built-ins it needs held from load so that a test may replace them in the page; `t` helps them.
+// Runs the test's commands in this document with built-ins held from load (tests replace them).
 (() => {
     "use strict";
     const doc = `${Date.now().toString(36)}-${Math.random().toString(36).slice(2)}`;
@@ -8,12 +7,10 @@
     const sent = []; // The envelopes handed to Brindle, in order.
     window.addEventListener("brindle-envelope", (event) => sent.push(event.detail));
     const outcome = (promise) => promise.then((value) => ({ value }), (error) => ({ error: error.message }));
-    window.report = (name, value) => post("/report", { name, value });
     window.t = {
         sent: () => sent.map((text) => JSON.parse(text)),
         outcome,
         call: (...args) => outcome(window.BrindleDesktop.request(...args)),
-        sleep: (ms) => new Promise((resolve) => setTimeout(resolve, ms)),
         // Posts make(id) for the id of a request Brindle drops (its method is no text), then an ordinary
         // request: once that is answered, the first was handled. Gives Brindle's answer or "dropped".
         send: async (make) => {
