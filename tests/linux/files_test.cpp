@@ -14,14 +14,9 @@ namespace brindle::native {
 
 // A fresh folder under the system's temporary folder, removed with everything in it at the end.
 struct TemporaryFolder {
-    std::string path = [] {
-        g_autofree gchar* made = g_dir_make_tmp("brindle-test-XXXXXX", nullptr);
-        return std::string(made ? made : "/nonexistent");
-    }();
-    ~TemporaryFolder()
-    {
-        g_spawn_command_line_sync(("rm -rf '" + path + "'").c_str(), nullptr, nullptr, nullptr, nullptr);
-    }
+    std::string path
+        = mkdtemp((std::filesystem::temp_directory_path() / "brindle-test-XXXXXX").string().data());
+    ~TemporaryFolder() { std::filesystem::remove_all(path); }
     std::string operator/(std::string const& name) const { return path + "/" + name; }
 };
 
@@ -29,29 +24,6 @@ class LinuxFiles : public ::testing::Test {
 protected:
     TemporaryFolder folder;
     std::string const path = folder / "alarms.json";
-
-    std::vector<std::string> entries() const
-    {
-        std::vector<std::string> names;
-        for (auto const& entry : std::filesystem::directory_iterator(folder.path))
-            names.push_back(entry.path().filename());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-    // Writes beyond the first `bytes` of a file fail, as on a full disk.
-    bool writeWithLimit(rlim_t bytes, std::string const& content)
-    {
-        rlimit saved {};
-        getrlimit(RLIMIT_FSIZE, &saved);
-        auto handler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-        bool written = writeFileAtomically(path, content);
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, handler);
-        return written;
-    }
 };
 
 // A write replaces the whole file or, cut short, leaves the old one whole with nothing beside
@@ -63,9 +35,20 @@ TEST_F(LinuxFiles, AWriteReplacesTheWholeFileOrLeavesItAsItWas)
     EXPECT_EQ(readFile(path), std::string("[1]\0", 4));
     ASSERT_TRUE(g_file_set_contents((folder / ".alarms.json.brindle-tmp").c_str(), "[2]", -1, nullptr));
     ASSERT_TRUE(g_file_set_contents((folder / "alarms.json~").c_str(), "[3]", -1, nullptr));
-    EXPECT_FALSE(writeWithLimit(2, std::string(4096, 'x')));
+    // Writes beyond the first bytes of a file fail, as on a full disk.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved {};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit limit { 2, saved.rlim_max };
+    setrlimit(RLIMIT_FSIZE, &limit);
+    EXPECT_FALSE(writeFileAtomically(path, std::string(4096, 'x')));
+    setrlimit(RLIMIT_FSIZE, &saved);
     EXPECT_EQ(readFile(path), std::string("[1]\0", 4));
-    EXPECT_EQ(entries(), (std::vector<std::string> { "alarms.json", "alarms.json~" }));
+    std::vector<std::string> names;
+    for (auto const& entry : std::filesystem::directory_iterator(folder.path))
+        names.push_back(entry.path().filename());
+    std::ranges::sort(names);
+    EXPECT_EQ(names, (std::vector<std::string> { "alarms.json", "alarms.json~" }));
 
     ASSERT_EQ(chmod(path.c_str(), 0600), 0);
     std::string const large(200000, 'z');

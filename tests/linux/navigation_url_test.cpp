@@ -7,13 +7,8 @@ namespace brindle::native {
 // The navigation policy decides on these parts, so each must be what WebKit will load.
 TEST(NavigationUrl, GivesSchemeHostAsWrittenAndTheDecodedPath)
 {
-    struct Case {
-        char const* text;
-        char const* scheme;
-        std::optional<std::string> host;
-        char const* path;
-    };
-    for (auto const& c : std::initializer_list<Case> {
+    using Case = std::tuple<char const*, char const*, std::optional<std::string>, char const*>;
+    for (auto const& [text, scheme, host, path] : std::initializer_list<Case> {
              // Query and fragment are not part of the path, so they cannot lend it an extension.
              { "https://localhost:9443/planner/file.DMG?x=a.dmg#top", "https", "localhost",
                  "/planner/file.DMG" },
@@ -24,9 +19,9 @@ TEST(NavigationUrl, GivesSchemeHostAsWrittenAndTheDecodedPath)
              { "https://localhost@evil.example/planner", "https", "evil.example", "/planner" },
              { "mailto:someone@example.com", "mailto", std::nullopt, "someone@example.com" },
          }) {
-        auto url = parseNavigationUrl(c.text);
-        ASSERT_TRUE(url) << c.text;
-        EXPECT_EQ(std::tie(url->scheme, url->host, url->path), std::tie(c.scheme, c.host, c.path)) << c.text;
+        auto url = parseNavigationUrl(text);
+        ASSERT_TRUE(url) << text;
+        EXPECT_EQ(std::tie(url->scheme, url->host, url->path), std::tie(scheme, host, path)) << text;
     }
     for (char const* none : { "", "planner", "https://[::1/planner" })
         EXPECT_FALSE(parseNavigationUrl(none)) << none;
