@@ -35,12 +35,12 @@ bool isCancelled(GError* error)
 // moment at or before the epoch is the first nanosecond after it: already past, it fires at once.
 itimerspec absoluteTime(double atMs)
 {
-    itimerspec spec {};
+    itimerspec when {};
     double const ms = std::max(atMs, 1e-6);
     double const seconds = std::floor(ms / 1000.0);
-    spec.it_value.tv_sec = static_cast<time_t>(seconds);
-    spec.it_value.tv_nsec = static_cast<long>((ms - seconds * 1000.0) * 1e6);
-    return spec;
+    when.it_value.tv_sec = static_cast<time_t>(seconds);
+    when.it_value.tv_nsec = static_cast<long>((ms - seconds * 1000.0) * 1e6);
+    return when;
 }
 
 // systemd's calendar form of a moment, in UTC, to the second (rounded down: a wake-up a fraction
@@ -178,8 +178,8 @@ void WakeUp::apply()
     if (!atMs_)
         closeTimer();
     else if (timer_ >= 0 || openTimer(clock_)) {
-        itimerspec const spec = absoluteTime(*atMs_);
-        timerfd_settime(timer_, TFD_TIMER_ABSTIME, &spec, nullptr);
+        itimerspec const when = absoluteTime(*atMs_);
+        timerfd_settime(timer_, TFD_TIMER_ABSTIME, &when, nullptr);
     }
     if (means_ != Means::userManager)
         return;
