@@ -44,6 +44,8 @@ void BrindleApp::launch(LaunchMode mode)
 
     tickTimer_ = platform_.startTimer(tickIntervalSeconds, true, [this] { tick(); });
     wakeUp_.update(schedule_.alarms(), schedule_.fired());
+    if (auto const& interrupted = schedule_.interruptedRing())
+        ringer_.resume(*interrupted);
     // Alarms that fell due while the machine slept are delivered now, if they are less than
     // fifteen minutes late, rather than at the next beat of the timer.
     platform_.observeWake([this] { tick(); });

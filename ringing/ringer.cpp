@@ -1,5 +1,7 @@
 #include "ringing/ringer.h"
 
+#include <utility>
+
 namespace brindle {
 
 namespace {
@@ -23,7 +25,23 @@ Ringer::Ringer(Clock& clock, Sound& sound, Notifications& notifications, Desktop
 // is forgotten.
 void Ringer::ring(Alarm const& alarm)
 {
+    start(alarm, clock_.nowMs());
+}
+
+void Ringer::resume(RingRecord const& ring)
+{
+    double const left = ring.sinceMs + safetyStopSeconds * 1000.0 - clock_.nowMs();
+    // A clock set back cannot make the ring longer than a whole safety stop.
+    if (left > 0 && left <= safetyStopSeconds * 1000.0)
+        start(ring.alarm, ring.sinceMs);
+    else
+        schedule_.recordRing(std::nullopt);
+}
+
+void Ringer::start(Alarm const& alarm, double sinceMs)
+{
     ringing_ = alarm;
+    schedule_.recordRing(RingRecord { alarm, sinceMs });
 
     // The sound starts before the panel is shown.
     sound_.play(alarm.sound, true);
@@ -54,7 +72,8 @@ void Ringer::ring(Alarm const& alarm)
     });
 
     safetyStopDue_ = false;
-    safetyTimer_ = clock_.startTimer(safetyStopSeconds, false, [this] {
+    double const left = sinceMs / 1000.0 + safetyStopSeconds - clock_.nowMs() / 1000.0;
+    safetyTimer_ = clock_.startTimer(left, false, [this] {
         if (safetyStopHeld_)
             safetyStopDue_ = true;
         else
@@ -67,7 +86,8 @@ void Ringer::ring(Alarm const& alarm)
 void Ringer::stop()
 {
     sound_.stop();
-    ringing_.reset();
+    if (std::exchange(ringing_, std::nullopt))
+        schedule_.recordRing(std::nullopt);
     panel_.reset();
     notification_.reset();
     // This may run inside the safety timer's own callback; destroying a timer from there is safe.

@@ -23,6 +23,9 @@ public:
     Ringer(Clock& clock, Sound& sound, Notifications& notifications, Desktop& desktop, Schedule& schedule);
 
     void ring(Alarm const& alarm);
+    // Rings on an alarm that was ringing when Brindle died, until it is answered or the safety
+    // stop, counted from when it first rang, passes.
+    void resume(RingRecord const& ring);
     // Ends whatever rings, a preview included. Safe to call when nothing rings.
     void stop();
     // Schedules the ringing alarm again in five minutes and stops it.
@@ -46,6 +49,8 @@ public:
     void onRingingChanged(std::function<void(bool ringing)> handler) { ringingChanged_ = std::move(handler); }
 
 private:
+    void start(Alarm const& alarm, double sinceMs);
+
     Clock& clock_;
     Notifications& notifications_;
     Desktop& desktop_;

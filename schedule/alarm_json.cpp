@@ -98,6 +98,21 @@ std::optional<std::vector<Alarm>> decodeAlarmsJson(std::string_view text)
     return decodeAlarms(document.root());
 }
 
+namespace {
+
+bool writeAlarm(JsonWriter& writer, Alarm const& alarm)
+{
+    return writer.StartObject() && writeText(writer, fieldNames[keyField], alarm.key)
+        && writeJsonKey(writer, fieldNames[atField]) && writeTime(writer, alarm.at)
+        && writeText(writer, fieldNames[titleField], alarm.title)
+        && writeText(writer, fieldNames[soundField], alarm.sound)
+        && writeText(writer, fieldNames[modeField], alarm.mode)
+        && (!alarm.baseKey || writeText(writer, fieldNames[baseKeyField], *alarm.baseKey))
+        && writer.EndObject();
+}
+
+} // namespace
+
 std::string encodeAlarmsJson(std::vector<Alarm> const& alarms)
 {
     // Roughly what a typical record takes, so the buffer seldom has to grow.
@@ -105,19 +120,35 @@ std::string encodeAlarmsJson(std::vector<Alarm> const& alarms)
     JsonWriter writer(buffer);
     writer.StartArray();
     for (auto const& alarm : alarms) {
-        writer.StartObject();
-        bool written = writeText(writer, fieldNames[keyField], alarm.key)
-            && writeJsonKey(writer, fieldNames[atField]) && writeTime(writer, alarm.at)
-            && writeText(writer, fieldNames[titleField], alarm.title)
-            && writeText(writer, fieldNames[soundField], alarm.sound)
-            && writeText(writer, fieldNames[modeField], alarm.mode)
-            && (!alarm.baseKey || writeText(writer, fieldNames[baseKeyField], *alarm.baseKey));
-        if (!written)
+        if (!writeAlarm(writer, alarm))
             return {};
-        writer.EndObject();
     }
     writer.EndArray();
     return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+std::string encodeRingJson(RingRecord const& ring)
+{
+    rapidjson::StringBuffer buffer;
+    JsonWriter writer(buffer);
+    bool written = writer.StartObject() && writeJsonKey(writer, "since") && writeTime(writer, ring.sinceMs)
+        && writeJsonKey(writer, "alarm") && writeAlarm(writer, ring.alarm) && writer.EndObject();
+    return written ? std::string(buffer.GetString(), buffer.GetSize()) : std::string();
+}
+
+std::optional<RingRecord> decodeRingJson(std::string_view text)
+{
+    JsonDocument document;
+    if (!document.parse(text) || !document.root().IsObject())
+        return std::nullopt;
+    auto const* since = findMember(document.root(), "since");
+    auto const* alarm = findMember(document.root(), "alarm");
+    if (!since || !since->IsNumber() || !alarm || !alarm->IsObject())
+        return std::nullopt;
+    auto decoded = decodeAlarm(*alarm);
+    if (!decoded)
+        return std::nullopt;
+    return RingRecord { std::move(*decoded), since->GetDouble() };
 }
 
 } // namespace brindle

@@ -21,4 +21,15 @@ std::optional<std::vector<Alarm>> decodeAlarmsJson(std::string_view text);
 // number, which JSON cannot hold, or some text is not valid UTF-8.
 std::string encodeAlarmsJson(std::vector<Alarm> const& alarms);
 
+// The alarm that was ringing, and since when, as {"since": ms, "alarm": {...}}: kept while it rings
+// so that a Brindle that died under it rings on after its restart.
+struct RingRecord {
+    Alarm alarm;
+    double sinceMs = 0;
+    bool operator==(RingRecord const&) const = default;
+};
+std::string encodeRingJson(RingRecord const& ring);
+// None for anything but such an object, "{}" (no ring) included.
+std::optional<RingRecord> decodeRingJson(std::string_view text);
+
 } // namespace brindle

@@ -1,6 +1,7 @@
 #include "schedule/schedule.h"
 
 #include "schedule/alarm_json.h"
+#include "schedule/fired_key.h"
 #include "schedule/fired_store.h"
 #include "schedule/pass.h"
 #include "text/unicode.h"
@@ -51,6 +52,40 @@ void Schedule::load()
         }
     }
     fired_ = std::move(fired);
+
+    interruptedRing_.reset();
+    if (auto path = ringPath()) {
+        if (auto text = files_.readFile(*path))
+            interruptedRing_ = decodeRingJson(*text);
+    }
+    // It was delivered when it began to ring, even if the fired list did not reach the disk.
+    if (interruptedRing_) {
+        ringRecorded_ = true;
+        fired_.insert(firedKey(interruptedRing_->alarm));
+    }
+}
+
+std::optional<std::string> Schedule::ringPath()
+{
+    auto data = files_.userDataDirectory();
+    if (!data)
+        return std::nullopt;
+    return *data + "/" + folderName_ + "/ringing.json";
+}
+
+// Written before the ring's fired key reaches the disk, so a kill between the two leaves the
+// alarm to ring on, counted once.
+void Schedule::recordRing(std::optional<RingRecord> ring)
+{
+    if (!ring && !ringRecorded_)
+        return;
+    folder(files_.userDataDirectory());
+    auto path = ringPath();
+    if (!path)
+        return;
+    auto text = ring ? encodeRingJson(*ring) : std::string("{}");
+    if (!text.empty() && files_.writeFileAtomically(*path, text))
+        ringRecorded_ = ring.has_value();
 }
 
 // A record counts as delivered from the moment it is due: its key joins the fired set before it

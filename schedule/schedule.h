@@ -3,6 +3,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "schedule/alarm.h"
+#include "schedule/alarm_json.h"
 #include "schedule/fired_set.h"
 
 #include <functional>
@@ -38,6 +39,12 @@ public:
     // stacking another one.
     void snooze(Alarm const& ringing);
 
+    // The ringing alarm is kept in a file of its own while it rings, so that a Brindle that died
+    // under it rings on after its restart rather than never again or as a second delivery.
+    void recordRing(std::optional<RingRecord> ring);
+    // The ring a Brindle that died left behind, read by load(); its alarm counts as fired.
+    std::optional<RingRecord> const& interruptedRing() const { return interruptedRing_; }
+
     // Whether an alarm (not a reminder) is still to ring.
     bool alarmAhead();
 
@@ -50,6 +57,7 @@ public:
 
 private:
     std::optional<std::string> folder(std::optional<std::string> const& parent);
+    std::optional<std::string> ringPath();
     void save();
     void storeFired();
 
@@ -58,6 +66,8 @@ private:
     std::string const folderName_;
     std::vector<Alarm> alarms_;
     FiredSet fired_;
+    std::optional<RingRecord> interruptedRing_;
+    bool ringRecorded_ = false;
     std::function<void()> changed_;
 };
 

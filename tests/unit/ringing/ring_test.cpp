@@ -44,11 +44,11 @@ TEST_F(Ring, StopEndsTheRingAndTheSafetyTimerStopsAnUnansweredAlarm)
     double const t = now();
     launch({ alarm("t1", t), alarm("t2", t + 2 * minute) });
     platform.advance(second);
-    int const writes = platform.writeCount;
     panel()->content.onStop();
     EXPECT_EQ(ringing(), "");
     EXPECT_TRUE(platform.openPanels().empty());
     EXPECT_TRUE(platform.sounds[0]->stopped);
+    int const writes = platform.writeCount;
     controller->ringer().snooze();
     EXPECT_EQ(keys(), (std::vector<std::string> { "t1", "t2" }));
     EXPECT_EQ(platform.writeCount, writes);
@@ -81,6 +81,34 @@ TEST_F(Ring, PlaysShippedSoundsByExactNameAndTheBellForAnyOther)
     platform.advance(second);
     EXPECT_EQ(ringing(), "t1");
     EXPECT_FALSE(controller->ringer().hasPlayer());
+}
+
+// Brindle died under a ringing alarm, before its fired key reached the disk: after the restart it
+// rings on, once, until answered or ten minutes after it began.
+TEST_F(Ring, ARingCutShortRingsOnAfterARestartButIsNotDeliveredAgain)
+{
+    platform.failingWrites.insert(defaultsPath);
+    launch({ alarm("t1", now() + second, "alarm", "chime"), alarm("t2", now() + hour) });
+    platform.advance(second);
+    ASSERT_EQ(ringing(), "t1");
+    platform.advance(4 * minute);
+    restart();
+    platform.failingWrites.clear();
+    EXPECT_EQ(ringing(), "t1");
+    EXPECT_EQ(playing(), "/resources/chime.wav");
+    platform.advance(6 * minute - second);
+    EXPECT_EQ(platform.openPanels().size(), 1u);
+    EXPECT_EQ(platform.panels.size(), 2u) << "rung on, not delivered again";
+    platform.advance(second);
+    EXPECT_EQ(ringing(), "");
+    restart();
+    EXPECT_EQ(ringing(), "");
+
+    platform.advance(hour - 10 * minute);
+    ASSERT_EQ(ringing(), "t2");
+    panel()->content.onStop();
+    restart();
+    EXPECT_EQ(ringing(), "") << "an answered ring stays answered";
 }
 
 } // namespace brindle::testing
