@@ -26,6 +26,13 @@ public:
     virtual void present() = 0;
 };
 
+// Held while an alarm rings: the session has woken a blanked screen and keeps idle from blanking
+// it again until the lock is destroyed. A locked screen stays locked.
+class ScreenWakeLock {
+public:
+    virtual ~ScreenWakeLock() = default;
+};
+
 struct WindowLayout {
     std::string title;
     int width = 0;
@@ -90,6 +97,8 @@ public:
     virtual std::unique_ptr<Window> createMainWindow(WindowLayout const& layout, WebView& content) = 0;
     // Shown above every window, without taking the keyboard focus.
     virtual std::unique_ptr<AlarmPanel> showAlarmPanel(PanelContent const& content) = 0;
+    // Wakes a blanked screen now and keeps it on while the lock is held.
+    virtual std::unique_ptr<ScreenWakeLock> wakeScreen(std::string const& reason) = 0;
     // Shows the question above Brindle's windows and returns at once; `answered` runs on the main
     // loop, once, with the index of the choice taken.
     virtual void ask(Question const& question, std::function<void(std::size_t choice)> answered) = 0;

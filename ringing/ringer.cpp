@@ -8,6 +8,7 @@ namespace {
 
 constexpr double panelLabelPointSize = 23.0;
 constexpr double safetyStopSeconds = 600.0;
+constexpr char const* screenWakeReason = "A Brindle alarm is ringing";
 
 } // namespace
 
@@ -59,6 +60,10 @@ void Ringer::start(Alarm const& alarm, double sinceMs)
         [this] { snooze(); },
     });
 
+    // A screen blanked by idle would hide the panel until someone moved the mouse.
+    if (!screenWake_)
+        screenWake_ = desktop_.wakeScreen(screenWakeReason);
+
     // One notification per ring: the one before is withdrawn before this one is posted, so the
     // desktop never shows two. Its actions, like the panel's buttons, act on whatever rings.
     notification_.reset();
@@ -90,6 +95,7 @@ void Ringer::stop()
         schedule_.recordRing(std::nullopt);
     panel_.reset();
     notification_.reset();
+    screenWake_.reset();
     // This may run inside the safety timer's own callback; destroying a timer from there is safe.
     safetyTimer_.reset();
     safetyStopDue_ = false;

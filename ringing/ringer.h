@@ -15,8 +15,8 @@
 namespace brindle {
 
 // The alarm that rings now, and everything that rings it: the looping sound, the panel above
-// every window, the notification for whoever cannot see the panel, and the safety stop that ends
-// a ring nobody answers.
+// every window, the notification for whoever cannot see the panel, the screen kept awake to show
+// them, and the safety stop that ends a ring nobody answers.
 class Ringer {
 public:
     // Touches nothing until something rings. A snooze goes into `schedule`.
@@ -59,6 +59,7 @@ private:
     AlarmSound sound_;
     std::unique_ptr<AlarmPanel> panel_;
     std::unique_ptr<PostedNotification> notification_;
+    std::unique_ptr<ScreenWakeLock> screenWake_;
     std::unique_ptr<Timer> safetyTimer_;
     bool safetyStopHeld_ = false;
     bool safetyStopDue_ = false;

@@ -279,6 +279,28 @@ private:
 
 } // namespace
 
+namespace {
+
+class FakeScreenWakeLock final : public ScreenWakeLock {
+public:
+    explicit FakeScreenWakeLock(int& released)
+        : released_(released)
+    {
+    }
+    ~FakeScreenWakeLock() override { ++released_; }
+
+private:
+    int& released_;
+};
+
+} // namespace
+
+std::unique_ptr<ScreenWakeLock> FakePlatform::wakeScreen(std::string const&)
+{
+    ++screenWakesTaken;
+    return std::make_unique<FakeScreenWakeLock>(screenWakesReleased);
+}
+
 std::unique_ptr<SleepHold> FakePlatform::holdSleep(std::string const& reason)
 {
     ++sleepHoldsTaken;

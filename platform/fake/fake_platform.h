@@ -127,6 +127,9 @@ public:
     std::vector<std::shared_ptr<FakePanel>> panels;
     std::vector<std::shared_ptr<FakePanel>> openPanels() const;
     std::vector<std::string> openedUris;
+    int screenWakesTaken = 0;
+    int screenWakesReleased = 0;
+    int liveScreenWakes() const { return screenWakesTaken - screenWakesReleased; }
     // Every question asked; the last one stays up until the test answers it.
     std::vector<Question> questions;
     void answerQuestion(std::size_t choice);
@@ -164,6 +167,7 @@ public:
     std::unique_ptr<AlarmPanel> showAlarmPanel(PanelContent const& content) override;
     void ask(Question const& question, std::function<void(std::size_t choice)> answered) override;
     void openUri(std::string const& uri) override { openedUris.push_back(uri); }
+    std::unique_ptr<ScreenWakeLock> wakeScreen(std::string const& reason) override;
 
 private:
     bool fireNextDueTimer(double limitMs);

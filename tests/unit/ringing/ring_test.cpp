@@ -16,6 +16,7 @@ TEST_F(Ring, TheLastDueAlarmRingsAndSnoozeMovesItFiveMinutesFromThePress)
     EXPECT_TRUE(platform.sounds[0]->stopped);
     EXPECT_EQ(playing(), "/resources/bell.wav");
     EXPECT_TRUE(platform.playingSound()->looping);
+    EXPECT_EQ(platform.liveScreenWakes(), 1) << "one for both rings";
 
     auto stale = platform.panels.front();
     platform.advance(42 * second);
@@ -24,6 +25,7 @@ TEST_F(Ring, TheLastDueAlarmRingsAndSnoozeMovesItFiveMinutesFromThePress)
         "second" };
     EXPECT_EQ(controller->schedule().alarms().back(), snooze);
     EXPECT_EQ(ringing(), "");
+    EXPECT_EQ(platform.liveScreenWakes(), 0);
 
     platform.advance(5 * minute);
     EXPECT_EQ(ringing(), "second/snooze");
@@ -57,6 +59,7 @@ TEST_F(Ring, StopEndsTheRingAndTheSafetyTimerStopsAnUnansweredAlarm)
     EXPECT_EQ(ringing(), "t2");
     platform.advance(second);
     EXPECT_TRUE(ringing().empty() && platform.openPanels().empty() && playing().empty());
+    EXPECT_EQ(platform.liveScreenWakes(), 0);
     EXPECT_EQ(keys(), (std::vector<std::string> { "t1", "t2" })) << "it stops; it does not snooze";
 }
 
