@@ -1,9 +1,9 @@
-#include "app/app_delegate.h"
+#include "app/brindle_app.h"
 
 namespace brindle {
 
 // The menubar: the application menu and Edit. Keys are taken with the Primary (Ctrl) modifier.
-MainMenu AppDelegate::mainMenu()
+MainMenu mainMenu()
 {
     Menu application { "Brindle",
         {

@@ -1,7 +1,7 @@
 // What the page's largest and deepest messages cost Brindle on the main thread: a 50 MB
 // schedule taken in and stored whole, and a body nested a hundred thousand levels deep.
 
-#include "app/app_delegate.h"
+#include "app/brindle_app.h"
 #include "platform/fake/fake_platform.h"
 
 #include <benchmark/benchmark.h>
@@ -37,12 +37,13 @@ void fiftyMegabyteSchedule(benchmark::State& state)
 {
     fake::FakePlatform platform;
     platform.setNow(benchNow);
-    AppDelegate controller(platform, "localhost");
-    controller.activated();
+    BrindleApp controller(platform, AppSettings { "localhost", "", "Brindle" });
+    controller.launch(ApplicationDelegate::LaunchMode::withWindow);
     auto const message = fromThePlanner(largeSchedule());
     for (auto _ : state)
-        controller.didReceiveScriptMessage(message);
-    if (controller.alarms().size() != 100'000 || platform.webViews.front()->evaluatedScripts.empty())
+        controller.pageBridge()->handleMessage(message);
+    if (controller.schedule().alarms().size() != 100'000
+        || platform.webViews.front()->evaluatedScripts.empty())
         state.SkipWithError("the schedule was not taken");
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * message.body.size()));
     state.counters["envelope_bytes"] = static_cast<double>(message.body.size());
@@ -56,16 +57,16 @@ void deeplyNestedBody(benchmark::State& state)
 {
     fake::FakePlatform platform;
     platform.setNow(benchNow);
-    AppDelegate controller(platform, "localhost");
-    controller.activated();
+    BrindleApp controller(platform, AppSettings { "localhost", "", "Brindle" });
+    controller.launch(ApplicationDelegate::LaunchMode::withWindow);
     constexpr int depth = 100'000;
     auto const message
         = fromThePlanner(R"({"id":1,"method":"schedule","data":{"taskIds":[],"alarms":[{"key":"k",)"
                          R"("at":1766000000000,"title":"t","sound":"bell","mode":"alarm","extra":)"
             + std::string(depth, '[') + std::string(depth, ']') + "}]}}");
     for (auto _ : state)
-        controller.didReceiveScriptMessage(message);
-    if (controller.alarms().size() != 1)
+        controller.pageBridge()->handleMessage(message);
+    if (controller.schedule().alarms().size() != 1)
         state.SkipWithError("the schedule was not taken");
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * message.body.size()));
 }

@@ -1,7 +1,7 @@
 // The scheduler's costs: one pass over schedules of growing size next to a bare loop that only
 // reads every time (the least any pass can do), and the store file's encoding and decoding.
 
-#include "app/app_delegate.h"
+#include "app/brindle_app.h"
 #include "platform/fake/fake_platform.h"
 #include "schedule/alarm_json.h"
 #include "schedule/pass.h"
@@ -75,9 +75,9 @@ void tick(benchmark::State& state)
     platform.setNow(benchNow);
     platform.files["/home/test/.local/share/Brindle/alarms.json"]
         = encodeAlarmsJson(makeSchedule(static_cast<std::size_t>(state.range(0))));
-    AppDelegate controller(platform, "localhost");
-    controller.loadAlarms();
-    if (controller.alarms().size() != static_cast<std::size_t>(state.range(0)))
+    BrindleApp controller(platform, AppSettings { "localhost", "", "Brindle" });
+    controller.schedule().load();
+    if (controller.schedule().alarms().size() != static_cast<std::size_t>(state.range(0)))
         state.SkipWithError("the schedule did not load");
     for (auto _ : state)
         controller.tick();

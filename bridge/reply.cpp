@@ -1,4 +1,5 @@
-#include "app/app_delegate.h"
+#include "bridge/reply.h"
+
 #include "text/json.h"
 
 #include <string_view>
@@ -22,23 +23,22 @@ bool writeValue(JsonWriter& writer, ReplyValue const& value)
 // The reply is JSON text inside a script that the page runs. The writer escapes quotes,
 // backslashes and control characters, refuses text that is not valid UTF-8, and the line
 // separators are escaped after it, so no value can end the script early or break out of it.
-void AppDelegate::reply(std::int64_t id, ReplyValue const& value, std::optional<std::string> const& error)
+std::optional<std::string> replyScript(
+    std::int64_t id, ReplyValue const& value, std::optional<std::string> const& error)
 {
-    if (!webView_)
-        return;
     rapidjson::StringBuffer buffer;
     JsonWriter writer(buffer);
     bool written = writer.StartObject() && writeJsonKey(writer, "id") && writer.Int64(id)
         && writeJsonKey(writer, "value") && writeValue(writer, value) && writeJsonKey(writer, "error")
         && (error ? writeJsonText(writer, *error) : writer.Null()) && writer.EndObject();
     if (!written)
-        return;
+        return std::nullopt;
 
     std::string json = scriptJson({ buffer.GetString(), buffer.GetSize() });
     std::string script;
     script.reserve(replyScriptStart.size() + json.size() + replyScriptEnd.size());
     script.append(replyScriptStart).append(json).append(replyScriptEnd);
-    webView_->evaluateJavaScript(script);
+    return script;
 }
 
 } // namespace brindle

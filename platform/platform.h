@@ -16,7 +16,11 @@
 namespace brindle {
 
 // Every role at once: what the application is handed, and what a backend implements.
-class Platform : public Clock, public Files, public Notifications, public Sound, public Power, public Desktop {
-};
+class Platform : public Clock,
+                 public Files,
+                 public Notifications,
+                 public Sound,
+                 public Power,
+                 public Desktop { };
 
 } // namespace brindle

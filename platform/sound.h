@@ -25,7 +25,8 @@ class Sound {
 public:
     virtual ~Sound() = default;
     // The path of the shipped resource name.extension, or none.
-    virtual std::optional<std::string> resourcePath(std::string const& name, std::string const& extension) = 0;
+    virtual std::optional<std::string> resourcePath(std::string const& name, std::string const& extension)
+        = 0;
     // A player for the whole file, or none when it cannot be read or decoded.
     virtual std::unique_ptr<SoundPlayer> createPlayer(std::string const& path) = 0;
 };

@@ -1,7 +1,5 @@
 #include "schedule/fired_store.h"
 
-#include "app/app_delegate.h"
-#include "build_config.h"
 #include "text/json.h"
 
 namespace brindle {
@@ -131,19 +129,6 @@ std::string freshDefaults(std::vector<std::string> const& keys)
     return std::string(buffer.GetString(), buffer.GetSize());
 }
 
-std::optional<std::string> defaultsFolder(Platform& platform)
-{
-    auto config = platform.userConfigDirectory();
-    if (!config)
-        return std::nullopt;
-    return *config + "/" + build::folderName;
-}
-
-std::string defaultsFile(std::string const& folder)
-{
-    return folder + "/defaults.json";
-}
-
 } // namespace
 
 std::optional<std::vector<std::string>> readFiredDefaults(std::string_view defaultsJson)
@@ -177,32 +162,6 @@ std::string writeFiredDefaults(
         || !replacer.isObject())
         return freshDefaults(keys);
     return std::string(buffer.GetString(), buffer.GetSize());
-}
-
-void AppDelegate::loadFired()
-{
-    FiredSet fired;
-    if (auto folder = defaultsFolder(platform_)) {
-        if (auto text = platform_.readFile(defaultsFile(*folder))) {
-            for (auto& key : readFiredDefaults(*text).value_or(std::vector<std::string> {}))
-                fired.insert(std::move(key));
-        }
-    }
-    fired_ = std::move(fired);
-}
-
-void AppDelegate::storeFired()
-{
-    auto folder = defaultsFolder(platform_);
-    if (!folder)
-        return;
-    platform_.createDirectories(*folder);
-    auto path = defaultsFile(*folder);
-    auto existing = platform_.readFile(path);
-    auto text = writeFiredDefaults(existing ? std::optional<std::string_view>(*existing) : std::nullopt,
-        fired_.mostRecent(storedFiredLimit));
-    if (!text.empty())
-        platform_.writeFileAtomically(path, text);
 }
 
 } // namespace brindle

@@ -1,4 +1,5 @@
-#include "app/app_delegate.h"
+#include "schedule/wake_up.h"
+
 #include "schedule/fired_key.h"
 #include "schedule/pass.h"
 #include "text/unicode.h"
@@ -9,6 +10,7 @@ namespace brindle {
 
 namespace {
 
+constexpr char const* deliveringAlarmsReason = "Deliver scheduled Brindle alarms while the machine is awake";
 // The machine wakes this long before an alarm, so that it has resumed and the sound server is
 // back when the tick rings it.
 constexpr double wakeUpLeadMs = 60000.0;
@@ -20,18 +22,26 @@ constexpr char const* sleepHoldReason = "A Brindle alarm is about to ring";
 
 } // namespace
 
+WakeUp::WakeUp(Clock& clock, Power& power)
+    : clock_(clock)
+    , power_(power)
+{
+}
+
 // Only ringing alarms wake the machine: a reminder can wait for the next wake. An alarm that has
 // rung, or is past the window in which the tick would still ring it, needs no wake-up.
-void AppDelegate::updateWakeUp()
+void WakeUp::update(std::vector<Alarm> const& alarms, FiredSet const& fired)
 {
-    double const now = platform_.nowMs();
+    updateActivity(alarms);
+
+    double const now = clock_.nowMs();
     Alarm const* earliest = nullptr;
-    for (auto const& alarm : alarms_) {
+    for (auto const& alarm : alarms) {
         if (!sameText(alarm.mode, ringingMode) || alarm.at <= now - lateLimitMs)
             continue;
         if (earliest && earliest->at <= alarm.at)
             continue;
-        if (!fired_.contains(firedKey(alarm)))
+        if (!fired.contains(firedKey(alarm)))
             earliest = &alarm;
     }
 
@@ -46,34 +56,58 @@ void AppDelegate::updateWakeUp()
         return;
     wakeUp_ = wakeUp;
     wakeUpSet_ = true;
-    platform_.setWakeUp(wakeUp, [this] { wokeForAlarm(); });
+    power_.setWakeUp(wakeUp, [this] { woke(); });
+}
+
+void WakeUp::updateActivity(std::vector<Alarm> const& alarms)
+{
+    // The clock is read afresh for every record, so a long walk cannot count a record as ahead
+    // once its time has passed during the walk.
+    bool pending = std::any_of(
+        alarms.begin(), alarms.end(), [this](Alarm const& alarm) { return clock_.nowMs() < alarm.at; });
+    if (pending && !activity_)
+        activity_ = power_.beginActivity(deliveringAlarmsReason);
+    else if (!pending && activity_)
+        activity_.reset();
 }
 
 // A laptop woken with its lid closed is put back to sleep by the login manager within half a
 // minute, long before the alarm has rung; the hold keeps it awake for the ring.
-void AppDelegate::wokeForAlarm()
+void WakeUp::woke()
 {
     if (!sleepHold_)
-        sleepHold_ = platform_.holdSleep(sleepHoldReason);
+        sleepHold_ = power_.holdSleep(sleepHoldReason);
     sleepHoldAlarmAt_ = wakeUpAlarmAt_;
     double const until = sleepHoldAlarmAt_ + sleepHoldGraceMs;
-    sleepHoldTimer_
-        = platform_.scheduleTimer(std::max(0.0, until - platform_.nowMs()) / 1000.0, false, [this] {
-              // A ring that is on keeps the hold until it ends.
-              if (!active_)
-                  releaseSleepHold();
-          });
+    sleepHoldTimer_ = clock_.startTimer(std::max(0.0, until - clock_.nowMs()) / 1000.0, false, [this] {
+        // A ring that is on keeps the hold until it ends.
+        if (!ringing_)
+            releaseSleepHold();
+    });
 }
 
-// Called when a ring ends: the hold goes, unless it was taken for an alarm still to come.
-void AppDelegate::releaseSleepHold(bool ringEnded)
+void WakeUp::ringingChanged(bool ringing)
 {
-    if (ringEnded && platform_.nowMs() < sleepHoldAlarmAt_)
+    ringing_ = ringing;
+    if (!ringing)
+        releaseSleepHold(true);
+}
+
+void WakeUp::cancel()
+{
+    wakeUp_.reset();
+    power_.setWakeUp(std::nullopt, {});
+    releaseSleepHold();
+}
+
+// When a ring ends the hold goes, unless it was taken for an alarm still to come.
+void WakeUp::releaseSleepHold(bool ringEnded)
+{
+    if (ringEnded && clock_.nowMs() < sleepHoldAlarmAt_)
         return;
     sleepHold_.reset();
-    // This may run inside the timer's own callback, so the timer is only invalidated.
-    if (sleepHoldTimer_)
-        sleepHoldTimer_->invalidate();
+    // This may run inside the timer's own callback; destroying a timer from there is safe.
+    sleepHoldTimer_.reset();
 }
 
 } // namespace brindle

@@ -13,9 +13,7 @@ public:
         : state_(std::move(state))
     {
     }
-    ~FakeTimer() override { invalidate(); }
-    void invalidate() override { state_->valid = false; }
-    bool isValid() const override { return state_->valid; }
+    ~FakeTimer() override { state_->valid = false; }
 
 private:
     std::shared_ptr<FakeTimerState> state_;
@@ -61,8 +59,7 @@ public:
         : notification_(std::move(notification))
     {
     }
-    ~FakePostedNotification() override { withdraw(); }
-    void withdraw() override { notification_->shown = false; }
+    ~FakePostedNotification() override { notification_->shown = false; }
 
 private:
     std::shared_ptr<FakeAlarmNotification> notification_;
@@ -114,7 +111,6 @@ public:
     }
     ~FakePanelHandle() override { panel_->open = false; }
     void present() override { ++panel_->presents; }
-    void close() override { panel_->open = false; }
 
 private:
     std::shared_ptr<FakePanel> panel_;
@@ -194,7 +190,7 @@ std::vector<std::shared_ptr<FakeAlarmNotification>> FakePlatform::shownAlarmNoti
     return shown;
 }
 
-std::unique_ptr<PostedNotification> FakePlatform::postAlarmNotification(AlarmNotification const& notification)
+std::unique_ptr<PostedNotification> FakePlatform::postAlarm(AlarmNotification const& notification)
 {
     auto posted = std::make_shared<FakeAlarmNotification>();
     posted->content = notification;
@@ -242,7 +238,7 @@ bool FakePlatform::writeFileAtomically(std::string const& path, std::string_view
     return true;
 }
 
-std::unique_ptr<Timer> FakePlatform::scheduleTimer(double seconds, bool repeats, std::function<void()> action)
+std::unique_ptr<Timer> FakePlatform::startTimer(double seconds, bool repeats, std::function<void()> action)
 {
     auto state = std::make_shared<FakeTimerState>();
     state->id = nextTimerId_++;
@@ -254,14 +250,7 @@ std::unique_ptr<Timer> FakePlatform::scheduleTimer(double seconds, bool repeats,
     return std::make_unique<FakeTimer>(state);
 }
 
-void FakePlatform::requestNotificationAuthorization(std::function<void(bool granted)> completion)
-{
-    ++authorizationRequests;
-    pendingCompletions.push_back(
-        [this, completion = std::move(completion)] { completion(authorizationGranted); });
-}
-
-void FakePlatform::checkNotificationsAllowed(std::function<void(bool allowed)> completion)
+void FakePlatform::checkAllowed(std::function<void(bool allowed)> completion)
 {
     pendingCompletions.push_back(
         [this, completion = std::move(completion)] { completion(notificationsAllowed); });
@@ -304,7 +293,7 @@ std::optional<std::string> FakePlatform::resourcePath(std::string const& name, s
     return "/resources/" + name + "." + extension;
 }
 
-std::unique_ptr<SoundPlayer> FakePlatform::createSoundPlayer(std::string const& path)
+std::unique_ptr<SoundPlayer> FakePlatform::createPlayer(std::string const& path)
 {
     if (undecodable.contains(path))
         return nullptr;

@@ -22,7 +22,7 @@ struct FakeTimerState {
     double dueMs = 0;
     double intervalMs = 0;
     bool repeats = false;
-    bool valid = true;
+    bool valid = true; // false once its handle is gone or a one-shot has fired
     std::function<void()> action;
 };
 
@@ -92,8 +92,6 @@ public:
     std::vector<std::shared_ptr<FakeAlarmNotification>> alarmNotifications;
     std::vector<std::shared_ptr<FakeAlarmNotification>> shownAlarmNotifications() const;
     bool notificationsAllowed = true;
-    bool authorizationGranted = true;
-    int authorizationRequests = 0;
     // Completions are held until the test delivers them, since the real ones arrive later.
     std::vector<std::function<void()>> pendingCompletions;
     void deliverCompletions();
@@ -128,45 +126,44 @@ public:
     std::vector<std::shared_ptr<FakeWindow>> windows;
     std::vector<std::shared_ptr<FakePanel>> panels;
     std::vector<std::shared_ptr<FakePanel>> openPanels() const;
-    int activations = 0;
-    std::vector<std::string> openedURLs;
+    std::vector<std::string> openedUris;
     // Every question asked; the last one stays up until the test answers it.
     std::vector<Question> questions;
     void answerQuestion(std::size_t choice);
     std::function<void()> wakeAction;
 
-    // Platform.
+    // Clock.
     double nowMs() override { return nowMs_; }
+    std::unique_ptr<Timer> startTimer(double seconds, bool repeats, std::function<void()> action) override;
+    // Files.
     std::optional<std::string> userDataDirectory() override { return dataDirectory; }
     std::optional<std::string> userConfigDirectory() override { return configDirectory; }
     bool createDirectories(std::string const& path) override;
     std::optional<std::string> readFile(std::string const& path) override;
     bool writeFileAtomically(std::string const& path, std::string_view bytes) override;
-    std::unique_ptr<Timer> scheduleTimer(double seconds, bool repeats, std::function<void()> action) override;
+    // Notifications.
+    void post(Notification const& notification) override { notifications.push_back(notification); }
+    std::unique_ptr<PostedNotification> postAlarm(AlarmNotification const& notification) override;
+    void checkAllowed(std::function<void(bool allowed)> completion) override;
+    // Sound.
+    std::optional<std::string> resourcePath(std::string const& name, std::string const& extension) override;
+    std::unique_ptr<SoundPlayer> createPlayer(std::string const& path) override;
+    // Power.
     void observeWake(std::function<void()> action) override { wakeAction = std::move(action); }
-    void postNotification(Notification const& notification) override
-    {
-        notifications.push_back(notification);
-    }
-    void requestNotificationAuthorization(std::function<void(bool granted)> completion) override;
-    void checkNotificationsAllowed(std::function<void(bool allowed)> completion) override;
-    std::unique_ptr<PostedNotification> postAlarmNotification(AlarmNotification const& notification) override;
-    std::unique_ptr<ActivityToken> beginActivity(std::string const& reason) override;
     void setWakeUp(std::optional<double> atMs, std::function<void()> onWakeUp) override
     {
         wakeUps.push_back(atMs);
         wakeUpAction = std::move(onWakeUp);
     }
     std::unique_ptr<SleepHold> holdSleep(std::string const& reason) override;
-    std::optional<std::string> resourcePath(std::string const& name, std::string const& extension) override;
-    std::unique_ptr<SoundPlayer> createSoundPlayer(std::string const& path) override;
+    std::unique_ptr<ActivityToken> beginActivity(std::string const& reason) override;
+    // Desktop.
     void installMainMenu(MainMenu const& menu) override { mainMenu = menu; }
     std::unique_ptr<WebView> createWebView(WebViewConfig config) override;
     std::unique_ptr<Window> createMainWindow(WindowLayout const& layout, WebView& content) override;
     std::unique_ptr<AlarmPanel> showAlarmPanel(PanelContent const& content) override;
-    void activateApplication() override { ++activations; }
     void ask(Question const& question, std::function<void(std::size_t choice)> answered) override;
-    void openURL(std::string const& url) override { openedURLs.push_back(url); }
+    void openUri(std::string const& uri) override { openedUris.push_back(uri); }
 
 private:
     bool fireNextDueTimer(double limitMs);

@@ -2,7 +2,7 @@
 // launched controller: only the planner's main frame is answered, at most once, with a reply
 // script; an unanswered message changes nothing; the store holds the schedule.
 
-#include "app/app_delegate.h"
+#include "app/brindle_app.h"
 #include "platform/fake/fake_platform.h"
 #include "schedule/alarm_json.h"
 #include "support/reply_script.h"
@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
 
     fake::FakePlatform platform;
     platform.notificationsAllowed = (flags & 0x40) != 0;
-    platform.authorizationGranted = (flags & 0x80) != 0;
+
     platform.directories.insert(storeFolder);
     // Something of every kind the schedule request looks at: an alarm due now, a pending snooze
     // of a task, a snooze already due and a reminder.
@@ -53,20 +53,20 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
         { "t2/b/snooze", now + 120'000, "Later", "bell", "alarm", "t2/b" },
         { "t3/snooze", now - 5, "Gone", "digital", "alarm", "t3" },
         { "t4", now + 60'000, "Note", "bell", "reminder", std::nullopt } });
-    AppDelegate controller(platform, host);
-    controller.activated();
+    BrindleApp controller(platform, AppSettings { host, "", "Brindle" });
+    controller.launch(ApplicationDelegate::LaunchMode::withWindow);
     platform.deliverCompletions();
     if (flags & 0x20)
         platform.advance(1000);
 
-    auto const alarmsBefore = controller.alarms();
-    auto const activeBefore = controller.active();
+    auto const alarmsBefore = controller.schedule().alarms();
+    auto const activeBefore = controller.ringer().ringing();
     auto const storeBefore = platform.files.at(storePath);
     auto const soundsBefore = platform.sounds.size();
     auto const& scripts = platform.webViews.at(0)->evaluatedScripts;
     auto const repliesBefore = scripts.size();
 
-    controller.didReceiveScriptMessage(message);
+    controller.pageBridge()->handleMessage(message);
     platform.deliverCompletions();
 
     auto const replies = scripts.size() - repliesBefore;
@@ -75,14 +75,15 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     if (replies == 1)
         require(testing::parseReply(scripts.back()).has_value(), "every answer is a reply script");
     if (replies == 0) {
-        require(controller.alarms() == alarmsBefore, "an unanswered message leaves the schedule");
-        require(controller.active() == activeBefore, "an unanswered message leaves the ringing alarm");
+        require(controller.schedule().alarms() == alarmsBefore, "an unanswered message leaves the schedule");
+        require(
+            controller.ringer().ringing() == activeBefore, "an unanswered message leaves the ringing alarm");
         require(platform.files.at(storePath) == storeBefore, "an unanswered message leaves the store file");
         require(platform.sounds.size() == soundsBefore, "an unanswered message plays nothing");
     }
     auto const& store = platform.files.at(storePath);
     if (store != storeBefore)
-        require(
-            decodeAlarmsJson(store) == controller.alarms(), "the store file holds the schedule in memory");
+        require(decodeAlarmsJson(store) == controller.schedule().alarms(),
+            "the store file holds the schedule in memory");
     return 0;
 }

@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes as the store and defaults files (split at the first 0xFF byte): Brindle
 // starts, writes both after a delivery, and a second launch reads back what the first one held.
 
-#include "app/app_delegate.h"
+#include "app/brindle_app.h"
 #include "platform/fake/fake_platform.h"
 #include "schedule/alarm_json.h"
 #include "schedule/fired_key.h"
@@ -30,9 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     if (split < bytes.size())
         platform.files[defaultsPath] = bytes.substr(split + 1);
 
-    AppDelegate first(platform, "planner.example");
-    first.activated();
-    auto const schedule = first.alarms();
+    BrindleApp first(platform, AppSettings { "planner.example", "", "Brindle" });
+    first.launch(ApplicationDelegate::LaunchMode::withWindow);
+    auto const schedule = first.schedule().alarms();
     auto const written = encodeAlarmsJson(schedule);
     require(!written.empty(), "a schedule that was read can be written");
 
@@ -41,19 +41,22 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
         + written.substr(0, written.size() - 1) + (schedule.empty() ? "" : ",") + R"({"key":"due","at":)"
         + std::to_string(platform.nowMs()) + R"(,"title":"t","sound":"bell","mode":"alarm"}]}})";
     platform.webViews.at(0)->config.onScriptMessage({ true, "https", "planner.example", body });
-    require(first.alarms().size() == schedule.size() + 1, "the schedule request takes what the store held");
-    if (first.fired().contains(firedKey(first.alarms().back())))
+    require(first.schedule().alarms().size() == schedule.size() + 1,
+        "the schedule request takes what the store held");
+    if (first.schedule().fired().contains(firedKey(first.schedule().alarms().back())))
         return 0; // the defaults already hold this delivery, so nothing would be written
     platform.advance(1000);
 
     auto const stored = readFiredDefaults(platform.files[defaultsPath]);
-    require(stored == first.fired().mostRecent(storedFiredLimit), "the defaults hold the fired keys");
-    require(decodeAlarmsJson(platform.files[storePath]) == first.alarms(), "the store holds the schedule");
+    require(
+        stored == first.schedule().fired().mostRecent(storedFiredLimit), "the defaults hold the fired keys");
+    require(decodeAlarmsJson(platform.files[storePath]) == first.schedule().alarms(),
+        "the store holds the schedule");
 
-    AppDelegate second(platform, "planner.example");
-    second.activated();
-    require(second.alarms() == first.alarms(), "a relaunch reads the same schedule");
+    BrindleApp second(platform, AppSettings { "planner.example", "", "Brindle" });
+    second.launch(ApplicationDelegate::LaunchMode::withWindow);
+    require(second.schedule().alarms() == first.schedule().alarms(), "a relaunch reads the same schedule");
     for (auto const& key : *stored)
-        require(second.fired().contains(key), "a relaunch remembers every stored delivery");
+        require(second.schedule().fired().contains(key), "a relaunch remembers every stored delivery");
     return 0;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/app_delegate.h"
+#include "app/brindle_app.h"
 #include "platform/fake/fake_platform.h"
 #include "schedule/alarm_json.h"
 #include "schedule/fired_store.h"
@@ -24,23 +24,26 @@ inline Alarm alarm(std::string key, double at, std::string mode = "alarm", std::
     return { std::move(key), at, std::move(title), std::move(sound), std::move(mode), std::move(baseKey) };
 }
 
+using LaunchMode = ApplicationDelegate::LaunchMode;
+
 class BrindleTest : public ::testing::Test {
 protected:
     fake::FakePlatform platform;
-    std::optional<AppDelegate> controller { std::in_place, platform, "localhost" };
+    std::optional<BrindleApp> controller { std::in_place, platform,
+        AppSettings { "localhost", "", "Brindle" } };
 
     double now() { return platform.nowMs(); }
 
     void launch(std::vector<Alarm> const& alarms = {})
     {
         platform.files[storePath] = encodeAlarmsJson(alarms);
-        controller->activated();
+        controller->launch(LaunchMode::withWindow);
         platform.deliverCompletions();
     }
     void restart()
     {
-        controller.emplace(platform, "localhost");
-        controller->activated();
+        controller.emplace(platform, AppSettings { "localhost", "", "Brindle" });
+        controller->launch(LaunchMode::withWindow);
     }
     std::string file(std::string const& path) const
     {
@@ -63,12 +66,16 @@ protected:
             all.push_back(item.*member);
         return all;
     }
-    std::vector<std::string> keys() const { return pluck(controller->alarms(), &Alarm::key); }
+    std::vector<std::string> keys() const { return pluck(controller->schedule().alarms(), &Alarm::key); }
     std::vector<std::string> notified() const
     {
         return pluck(platform.notifications, &Notification::identifier);
     }
-    std::string ringing() const { return controller->active() ? controller->active()->key : ""; }
+    std::string ringing() const
+    {
+        auto const& alarm = controller->ringer().ringing();
+        return alarm ? alarm->key : "";
+    }
     std::shared_ptr<fake::FakePanel> panel() const
     {
         auto open = platform.openPanels();
@@ -83,7 +90,7 @@ protected:
 
     void post(std::string const& body)
     {
-        controller->didReceiveScriptMessage({ true, "https", "localhost", body });
+        controller->pageBridge()->handleMessage({ true, "https", "localhost", body });
         platform.deliverCompletions();
     }
     void schedule(std::vector<Alarm> const& alarms, std::string const& taskIds = "")
@@ -93,7 +100,7 @@ protected:
     std::optional<bool> requestQuit(std::optional<std::size_t> choice = {})
     {
         std::optional<bool> quit;
-        controller->quitRequested([&](bool answer) { quit = answer; });
+        controller->confirmQuit([&](bool answer) { quit = answer; });
         if (choice)
             platform.answerQuestion(*choice);
         return quit;

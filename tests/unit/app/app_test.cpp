@@ -51,7 +51,7 @@ TEST_F(App, AsksOnlyWhileAnAlarmLiesAhead)
     EXPECT_EQ(requestQuit(), true);
     EXPECT_TRUE(platform.questions.empty());
 
-    controller->snoozeAlarm();
+    controller->ringer().snooze();
     for (std::size_t choice : { 0, 2, 1 })
         EXPECT_EQ(requestQuit(choice), choice == 1) << choice;
     ASSERT_EQ(platform.questions.size(), 3u);
@@ -64,7 +64,7 @@ TEST_F(App, DeliveriesGoOnWhileTheQuestionIsUpButTheSafetyStopWaits)
         alarm("soon", now() + 599 * second, "reminder") });
     platform.advance(598 * second);
     std::optional<bool> quit;
-    controller->quitRequested([&](bool answer) { quit = answer; });
+    controller->confirmQuit([&](bool answer) { quit = answer; });
     platform.advance(10 * second);
     EXPECT_EQ(ringing(), "ringing");
     EXPECT_EQ(quit, std::nullopt);
@@ -91,12 +91,12 @@ TEST_F(App, DecidesEveryAddressByItsSchemeHostAndExtension)
              { url("https", "LOCALHOST", "/planner"), browser }, { url("https", {}, "/planner"), browser },
              { url("http", local, "/planner"), cancel }, { url("file", {}, "/etc/hostname"), cancel } }) {
         std::string const text = address ? address->text : "no address";
-        platform.openedURLs.clear();
-        EXPECT_EQ(platform.webViews[0]->config.decidePolicy(address),
+        platform.openedUris.clear();
+        EXPECT_EQ(platform.webViews[0]->config.decideNavigation(address),
             decision == allow ? NavigationPolicy::allow : NavigationPolicy::cancel)
             << text;
         EXPECT_EQ(
-            platform.openedURLs, decision == browser ? std::vector { text } : std::vector<std::string> {})
+            platform.openedUris, decision == browser ? std::vector { text } : std::vector<std::string> {})
             << text;
     }
 }

@@ -1,3 +1,4 @@
+#include "bridge/reply.h"
 #include "unit/fixture.h"
 
 namespace brindle::testing {
@@ -13,7 +14,7 @@ TEST_F(Dispatch, AnswersEachMethod)
         post(R"({"id":1,"method":"permission"})");
     }
     for (bool granted : { true, false }) {
-        platform.authorizationGranted = granted;
+        platform.notificationsAllowed = granted;
         post(R"({"id":2,"method":"enable"})");
     }
     post(R"({"id":3,"method":"Stop"})");
@@ -47,12 +48,12 @@ TEST_F(Dispatch, ScheduleKeepsOnlyPendingSnoozesOfListedTasks)
     EXPECT_EQ(replies(), (std::vector<PageReply> { { 1, true, {} } }));
     EXPECT_EQ(keys(),
         (std::vector<std::string> { "t1/a", "t3/b", "t3/x/snooze", "other/snooze", "cafe\u0301/snooze" }));
-    EXPECT_EQ(stored(), controller->alarms());
+    EXPECT_EQ(stored(), controller->schedule().alarms());
 
     for (std::string taskIds : { "", R"(,"taskIds":"t3")", R"(,"taskIds":["t3",2])" }) {
         launch({ alarm("t3/snooze", t + minute, "alarm", "bell", "t3") });
         schedule({}, taskIds);
-        EXPECT_TRUE(controller->alarms().empty()) << taskIds;
+        EXPECT_TRUE(controller->schedule().alarms().empty()) << taskIds;
     }
 }
 
@@ -60,12 +61,12 @@ TEST_F(Dispatch, ScheduleStopsTheRingingAlarmOnlyWhenItsTaskIsGone)
 {
     launch({ alarm("/t1/a", now()) });
     platform.advance(second);
-    auto const fired = controller->fired().size();
+    auto const fired = controller->schedule().fired().size();
     schedule({}, R"(,"taskIds":["t1"])");
     EXPECT_EQ(ringing(), "/t1/a");
     schedule({});
     EXPECT_EQ(ringing(), "");
-    EXPECT_EQ(controller->fired().size(), fired);
+    EXPECT_EQ(controller->schedule().fired().size(), fired);
 }
 
 TEST_F(Dispatch, AnInvalidScheduleIsRefusedAndChangesNothing)
@@ -81,17 +82,14 @@ TEST_F(Dispatch, AnInvalidScheduleIsRefusedAndChangesNothing)
 }
 
 // No text may end the reply script early, and text that is not UTF-8 is not sent at all.
-TEST_F(Dispatch, CarriesIdsValuesAndErrorsUnchangedInsideTheReplyScript)
+TEST(ReplyScript, CarriesIdsValuesAndErrorsUnchanged)
 {
-    controller->reply(1);
-    launch();
-    controller->reply(7);
     std::string const text = "quote \" backslash \\ newline \n return \r nul " + std::string(1, '\0')
         + " ls \xE2\x80\xA8 ps \xE2\x80\xA9 </script> caf\xC3\xA9 \xF0\x9F\x98\x80 ');})()//";
-    controller->reply(INT64_MIN, text, text);
-    controller->reply(1, std::string("ok"), std::string("bad \xC3("));
-    controller->reply(2, std::string("\xED\xA0\x80"));
-    ASSERT_EQ(replies(), (std::vector<PageReply> { { 7, true, std::nullopt }, { INT64_MIN, text, text } }));
+    EXPECT_EQ(parseReply(replyScript(7, true, std::nullopt).value()), (PageReply { 7, true, std::nullopt }));
+    EXPECT_EQ(parseReply(replyScript(INT64_MIN, text, text).value()), (PageReply { INT64_MIN, text, text }));
+    EXPECT_FALSE(replyScript(1, std::string("ok"), std::string("bad \xC3(")));
+    EXPECT_FALSE(replyScript(2, std::string("\xED\xA0\x80"), std::nullopt));
 }
 
 } // namespace brindle::testing

@@ -26,13 +26,13 @@ TEST_F(RingNotification, IsWithdrawnHoweverTheRingEnds)
              Ending { "ten minutes", [this] { platform.advance(600'000); } },
          }) {
         platform.alarmNotifications.clear();
-        controller.emplace(platform, "localhost");
+        controller.emplace(platform, AppSettings { "localhost", "", "Brindle" });
         launch({ alarm("first", now()), alarm("t1/" + std::string(how), now()) });
         platform.advance(1000);
         ASSERT_TRUE(shown()) << how;
         EXPECT_EQ(shown()->content.body, "Title of t1/" + std::string(how));
         end();
-        EXPECT_FALSE(controller->active()) << how;
+        EXPECT_FALSE(controller->ringer().ringing()) << how;
         EXPECT_TRUE(platform.shownAlarmNotifications().empty()) << how;
     }
 }
@@ -69,13 +69,13 @@ TEST_F(BrindleTest, ARingingAlarmOpensItsOutputAgainUntilItPlaysAndAPreviewStays
 TEST_F(BrindleTest, ABackgroundLaunchRingsWithoutShowingTheWindowUntilReopened)
 {
     platform.files[storePath] = encodeAlarmsJson({ alarm("t1", now() + 60'000) });
-    controller->startedAsService();
+    controller->launch(LaunchMode::inBackground);
     EXPECT_EQ(platform.webViews.front()->loads.size(), 1u);
     platform.advance(60'000);
     ASSERT_TRUE(panel());
     EXPECT_EQ(platform.windows.front()->shows, 0);
 
-    controller->launchedAgain();
+    controller->reopen();
     EXPECT_EQ(platform.windows.front()->shows, 1);
 }
 
@@ -85,12 +85,12 @@ TEST_F(BrindleTest, ShowingBrindleWhileItRingsShowsThePanelToo)
     platform.advance(1000);
     auto ringPanel = panel();
     ASSERT_TRUE(ringPanel);
-    controller->showWindow();
-    controller->launchedAgain();
+    controller->presentWindow();
+    controller->reopen();
     EXPECT_EQ(ringPanel->presents, 2);
 
-    controller->stopAlarm();
-    controller->showWindow();
+    controller->ringer().stop();
+    controller->presentWindow();
     EXPECT_EQ(ringPanel->presents, 2);
 }
 

@@ -12,7 +12,6 @@ TEST_F(Ring, TheLastDueAlarmRingsAndSnoozeMovesItFiveMinutesFromThePress)
     platform.advance(second);
     EXPECT_EQ(ringing(), "second");
     ASSERT_TRUE(panel());
-    EXPECT_EQ(platform.activations, 3);
     ASSERT_EQ(platform.sounds.size(), 2u);
     EXPECT_TRUE(platform.sounds[0]->stopped);
     EXPECT_EQ(playing(), "/resources/bell.wav");
@@ -23,14 +22,14 @@ TEST_F(Ring, TheLastDueAlarmRingsAndSnoozeMovesItFiveMinutesFromThePress)
     stale->content.onSnooze();
     Alarm snooze { "second/snooze", t + 43 * second + 5 * minute, "Title of second", "foghorn", "alarm",
         "second" };
-    EXPECT_EQ(controller->alarms().back(), snooze);
+    EXPECT_EQ(controller->schedule().alarms().back(), snooze);
     EXPECT_EQ(ringing(), "");
 
     platform.advance(5 * minute);
     EXPECT_EQ(ringing(), "second/snooze");
     panel()->content.onSnooze();
     snooze.at = now() + 5 * minute;
-    EXPECT_EQ(controller->alarms(),
+    EXPECT_EQ(controller->schedule().alarms(),
         (std::vector<Alarm> {
             alarm("first", t, "alarm", "chime"), alarm("second", t, "alarm", "foghorn"), snooze }));
 
@@ -50,7 +49,7 @@ TEST_F(Ring, StopEndsTheRingAndTheSafetyTimerStopsAnUnansweredAlarm)
     EXPECT_EQ(ringing(), "");
     EXPECT_TRUE(platform.openPanels().empty());
     EXPECT_TRUE(platform.sounds[0]->stopped);
-    controller->snoozeAlarm();
+    controller->ringer().snooze();
     EXPECT_EQ(keys(), (std::vector<std::string> { "t1", "t2" }));
     EXPECT_EQ(platform.writeCount, writes);
 
@@ -63,23 +62,25 @@ TEST_F(Ring, StopEndsTheRingAndTheSafetyTimerStopsAnUnansweredAlarm)
 
 TEST_F(Ring, PlaysShippedSoundsByExactNameAndTheBellForAnyOther)
 {
+    AlarmSound sound(platform, platform);
     for (auto [name, file] : { std::pair { "bell", "bell" }, { "chime", "chime" }, { "digital", "digital" },
              { "Bell", "bell" }, { "", "bell" }, { "digital ", "bell" } }) {
-        controller->play(name, false);
+        sound.play(name, false);
         EXPECT_EQ(playing(), "/resources/" + std::string(file) + ".wav") << name;
     }
     // Without the file of the sound asked for, what plays goes on playing.
-    controller->play("chime", true);
+    sound.play("chime", true);
     platform.resources.erase("bell");
     for (auto name : { "bell", "unknown" })
-        controller->play(name, false);
+        sound.play(name, false);
     EXPECT_EQ(playing(), "/resources/chime.wav");
     EXPECT_TRUE(platform.playingSound()->looping);
+    sound.stop();
     platform.undecodable.insert("/resources/chime.wav");
     launch({ alarm("t1", now(), "alarm", "chime") });
     platform.advance(second);
     EXPECT_EQ(ringing(), "t1");
-    EXPECT_FALSE(controller->hasPlayer());
+    EXPECT_FALSE(controller->ringer().hasPlayer());
 }
 
 } // namespace brindle::testing

@@ -10,13 +10,13 @@ TEST_F(Store, AnythingButAWholeListOfAlarmsLoadsAsAnEmptySchedule)
     for (std::string content : { std::string(""), std::string("{}"), R"({"alarms":[)" + good + "]}",
              "[" + good + R"(,{"key":"b","at":1,"title":"t","sound":"s"}])", "[" + good + "] trailing" }) {
         platform.files[storePath] = content;
-        controller.emplace(platform, "localhost");
-        controller->loadAlarms();
-        EXPECT_TRUE(controller->alarms().empty()) << content;
+        controller.emplace(platform, AppSettings { "localhost", "", "Brindle" });
+        controller->schedule().load();
+        EXPECT_TRUE(controller->schedule().alarms().empty()) << content;
         EXPECT_EQ(platform.files[storePath], content) << "the bad file stays until the next save";
     }
     platform.files[storePath] = "[" + good + "]";
-    controller->loadAlarms();
+    controller->schedule().load();
     EXPECT_EQ(keys(), std::vector<std::string> { "a" });
 }
 
@@ -25,10 +25,10 @@ TEST_F(Store, SavesTheListWholeOrLeavesTheOldFile)
     launch({ alarm("t1", now() + minute) });
     platform.failingWrites.insert(storePath);
     schedule({});
-    EXPECT_TRUE(controller->alarms().empty());
+    EXPECT_TRUE(controller->schedule().alarms().empty());
     EXPECT_EQ(stored(), std::vector<Alarm> { alarm("t1", now() + minute) });
     platform.failingWrites.clear();
-    controller->save();
+    schedule({});
     EXPECT_EQ(platform.files[storePath], "[]");
 }
 

@@ -18,13 +18,13 @@ TEST_F(Tick, DeliversEachRecordInItsWindowOnceAndDropsLateOnesUnheard)
     launch({ alarm("ahead", t + 1, "reminder"), alarm("now", t, "Alarm"), alarm("late", t - 899999, ""),
         alarm("expired", t - 900000, "alarm"), alarm("fraction", t - 0.5, "alarm "),
         alarm("twin", t, "reminder"), alarm("twin", t, "reminder"), alarm("ring", t, "alarm", "chime") });
-    EXPECT_TRUE(controller->hasActivity());
+    EXPECT_TRUE(controller->wakeUp().holdsActivity());
     controller->tick();
     EXPECT_EQ(notified(), (std::vector<std::string> { "now", "late", "fraction", "twin", "twin" }));
     EXPECT_EQ(ringing(), "ring");
     EXPECT_EQ(
         keys(), (std::vector<std::string> { "ahead", "now", "late", "fraction", "twin", "twin", "ring" }));
-    EXPECT_EQ(stored(), controller->alarms());
+    EXPECT_EQ(stored(), controller->schedule().alarms());
     EXPECT_EQ(storedFired(),
         (std::vector<std::string> { "now1765000000000.0", "late1764999100001.0", "fraction1764999999999.5",
             "twin1765000000000.0", "ring1765000000000.0" }));
@@ -33,18 +33,18 @@ TEST_F(Tick, DeliversEachRecordInItsWindowOnceAndDropsLateOnesUnheard)
     platform.setNow(t + second);
     controller->tick();
     EXPECT_EQ(notified(), (std::vector<std::string> { "now", "late", "fraction", "twin", "twin", "ahead" }));
-    EXPECT_FALSE(controller->hasActivity()) << "nothing lies ahead any more";
+    EXPECT_FALSE(controller->wakeUp().holdsActivity()) << "nothing lies ahead any more";
 
     // Out of their window: dropped in memory, the store left as it was.
     int const writes = platform.writeCount;
     platform.setNow(t + 20 * minute);
     controller->tick();
-    EXPECT_TRUE(controller->alarms().empty());
+    EXPECT_TRUE(controller->schedule().alarms().empty());
     EXPECT_EQ(platform.writeCount, writes);
     EXPECT_EQ(platform.panels.size(), 1u);
 
     platform.files[storePath] = encodeAlarmsJson({ alarm("twin", now() + minute, "reminder") });
-    controller->loadAlarms();
+    controller->schedule().load();
     platform.setNow(now() + minute);
     platform.wakeAction();
     EXPECT_EQ(platform.notifications.size(), 7u);
@@ -85,7 +85,7 @@ TEST_F(Tick, EveryRecordSeenInItsWindowIsDeliveredOnceAndNothingElseIs)
     };
     auto pass = [&](std::function<void()> const& run) {
         window.clear();
-        for (auto const& scheduled : controller->alarms()) {
+        for (auto const& scheduled : controller->schedule().alarms()) {
             if (now() - lateLimitMs < scheduled.at && scheduled.at <= now())
                 window.insert(firedKey(scheduled));
         }

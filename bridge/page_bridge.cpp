@@ -1,4 +1,6 @@
-#include "app/app_delegate.h"
+#include "bridge/page_bridge.h"
+
+#include "bridge/reply.h"
 #include "schedule/alarm_json.h"
 #include "text/unicode.h"
 
@@ -51,20 +53,29 @@ private:
 
 } // namespace
 
-void AppDelegate::didReceiveScriptMessage(ScriptMessage const& message)
+PageBridge::PageBridge(
+    Notifications& notifications, WebView& webView, Schedule& schedule, Ringer& ringer, std::string appHost)
+    : notifications_(notifications)
+    , webView_(webView)
+    , schedule_(schedule)
+    , ringer_(ringer)
+    , appHost_(std::move(appHost))
+{
+}
+
+void PageBridge::handleMessage(ScriptMessage const& message)
 {
     auto request = readRequest(message, appHost_);
     if (!request)
         return;
     auto const& method = request->method;
-    if (sameText(method, "permission"))
-        permission(request->id);
-    else if (sameText(method, "enable"))
-        enable(request->id);
+    // Linux asks no permission to notify: "enable" answers from the same check as "permission".
+    if (sameText(method, "permission") || sameText(method, "enable"))
+        answerPermission(request->id);
     else if (sameText(method, "schedule"))
         replaceSchedule(request->id, request->data());
     else if (sameText(method, "stop")) {
-        stopAlarm();
+        ringer_.stop();
         reply(request->id);
     } else if (sameText(method, "preview"))
         preview(request->id, request->data());
@@ -72,9 +83,8 @@ void AppDelegate::didReceiveScriptMessage(ScriptMessage const& message)
         reply(request->id, true, std::string(unknownRequest));
 }
 
-// The page hands over its whole schedule. Snoozes that Brindle made itself are not in the
-// page's list, so those of a task the page still lists, and not yet due, are kept after it.
-void AppDelegate::replaceSchedule(std::int64_t id, RequestData const& data)
+// The page hands over its whole schedule, and with it the tasks it still lists.
+void PageBridge::replaceSchedule(std::int64_t id, RequestData const& data)
 {
     auto const* alarmsMember = findMember(data, "alarms");
     if (!alarmsMember || !alarmsMember->IsArray()) {
@@ -93,29 +103,35 @@ void AppDelegate::replaceSchedule(std::int64_t id, RequestData const& data)
     }
 
     TaskIdSet taskIds(data);
-    double now = platform_.nowMs();
-    std::vector<Alarm> next = std::move(*decoded);
-    for (auto const& alarm : alarms_) {
-        if (alarm.baseKey && taskIds.lists(*alarm.baseKey) && alarm.at > now)
-            next.push_back(alarm);
-    }
-    alarms_ = std::move(next);
-    save();
+    auto listed = [&](std::string_view key) { return taskIds.lists(key); };
+    schedule_.replace(std::move(*decoded), listed);
 
-    if (active_ && !taskIds.lists(active_->key))
-        stopAlarm();
+    // An alarm whose task the page no longer lists stops ringing.
+    if (auto const& ringing = ringer_.ringing(); ringing && !listed(ringing->key))
+        ringer_.stop();
     reply(id);
 }
 
-// A preview never sounds over a ringing alarm, whose player it would replace.
-void AppDelegate::preview(std::int64_t id, RequestData const& data)
+void PageBridge::preview(std::int64_t id, RequestData const& data)
 {
-    if (!active_) {
-        auto const* sound = findMember(data, "sound");
-        bool named = sound && sound->IsString();
-        play(named ? std::string(sound->GetString(), sound->GetStringLength()) : std::string("bell"), false);
-    }
+    auto const* sound = findMember(data, "sound");
+    bool named = sound && sound->IsString();
+    ringer_.preview(named ? std::string(sound->GetString(), sound->GetStringLength()) : std::string("bell"));
     reply(id);
+}
+
+// The answer comes from the notification server later, on the main loop; the bridge outlives
+// every pending answer, so holding it by reference is safe.
+void PageBridge::answerPermission(std::int64_t id)
+{
+    notifications_.checkAllowed(
+        [this, id](bool allowed) { reply(id, std::string(allowed ? "granted" : "denied")); });
+}
+
+void PageBridge::reply(std::int64_t id, ReplyValue const& value, std::optional<std::string> const& error)
+{
+    if (auto script = replyScript(id, value, error))
+        webView_.evaluateJavaScript(*script);
 }
 
 } // namespace brindle
