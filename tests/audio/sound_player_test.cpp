@@ -1,5 +1,5 @@
 #include "platform/linux/sound_player.h"
-#include "ringing/sound.h"
+#include "ringing/alarm_sound.h"
 #include "support/main_loop.h"
 
 #include <algorithm>
