@@ -85,8 +85,15 @@ void Schedule::runPass(std::function<void(Alarm const&)> const& deliver)
 void Schedule::replace(std::vector<Alarm> alarms, std::function<bool(std::string_view key)> const& taskListed)
 {
     double const now = clock_.nowMs();
+    std::size_t const fromPage = alarms.size();
     for (auto const& alarm : alarms_) {
-        if (alarm.baseKey && taskListed(*alarm.baseKey) && alarm.at > now)
+        if (!alarm.baseKey || !taskListed(*alarm.baseKey) || !(alarm.at > now))
+            continue;
+        // A page may send a base key of its own; its record, sent again, replaces the kept one
+        // rather than standing beside it and being delivered twice.
+        auto const end = alarms.begin() + static_cast<std::ptrdiff_t>(fromPage);
+        if (std::none_of(
+                alarms.begin(), end, [&](Alarm const& sent) { return sameText(sent.key, alarm.key); }))
             alarms.push_back(alarm);
     }
     alarms_ = std::move(alarms);

@@ -29,7 +29,8 @@ public:
     void runPass(std::function<void(Alarm const&)> const& deliver);
 
     // The page's whole schedule replaces Brindle's. Brindle's own snoozes are not in the page's
-    // list, so a snooze that is not yet due and whose task `taskListed` is kept after it.
+    // list, so a snooze that is not yet due and whose task `taskListed` is kept after it, unless
+    // the page sent a record of the same key.
     void replace(std::vector<Alarm> alarms, std::function<bool(std::string_view key)> const& taskListed);
 
     // Snoozing a ringing alarm schedules it again five minutes from now. Every snooze in a chain

@@ -19,6 +19,11 @@ constexpr double wakeUpLeadMs = 60000.0;
 // meanwhile), no longer.
 constexpr double sleepHoldGraceMs = 60000.0;
 constexpr char const* sleepHoldReason = "A Brindle alarm is about to ring";
+// The last second of the year 9999, the latest moment systemd's timers can name; the kernel's
+// clock reaches further, but a page may send any finite time. An alarm beyond it stays in the
+// schedule and rings should the clock ever get there, but wakes nothing: arming for it would fail
+// and leave the wake-up before it in place.
+constexpr double latestWakeUpMs = 253'402'300'799'000.0;
 
 } // namespace
 
@@ -37,7 +42,7 @@ void WakeUp::update(std::vector<Alarm> const& alarms, FiredSet const& fired)
     double const now = clock_.nowMs();
     Alarm const* earliest = nullptr;
     for (auto const& alarm : alarms) {
-        if (!sameText(alarm.mode, ringingMode) || alarm.at <= now - lateLimitMs)
+        if (!sameText(alarm.mode, ringingMode) || alarm.at <= now - lateLimitMs || alarm.at > latestWakeUpMs)
             continue;
         if (earliest && earliest->at <= alarm.at)
             continue;
@@ -52,6 +57,7 @@ void WakeUp::update(std::vector<Alarm> const& alarms, FiredSet const& fired)
         wakeUp = earliest->at - wakeUpLeadMs > now ? earliest->at - wakeUpLeadMs : earliest->at;
         wakeUpAlarmAt_ = earliest->at;
     }
+    releaseSleepHoldWithoutAlarm(alarms, fired);
     if (wakeUp == wakeUp_ && wakeUpSet_)
         return;
     wakeUp_ = wakeUp;
@@ -84,6 +90,20 @@ void WakeUp::woke()
         if (!ringing_)
             releaseSleepHold();
     });
+}
+
+// The hold is for one alarm: once that alarm has left the schedule, moved, or rung, and nothing
+// rings, nothing is left to keep the machine awake for.
+void WakeUp::releaseSleepHoldWithoutAlarm(std::vector<Alarm> const& alarms, FiredSet const& fired)
+{
+    if (!sleepHold_ || ringing_)
+        return;
+    bool const stillAhead = std::any_of(alarms.begin(), alarms.end(), [&](Alarm const& alarm) {
+        return alarm.at == sleepHoldAlarmAt_ && sameText(alarm.mode, ringingMode)
+            && !fired.contains(firedKey(alarm));
+    });
+    if (!stillAhead)
+        releaseSleepHold();
 }
 
 void WakeUp::ringingChanged(bool ringing)

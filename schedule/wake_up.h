@@ -32,6 +32,7 @@ private:
     void updateActivity(std::vector<Alarm> const& alarms);
     void woke();
     void releaseSleepHold(bool ringEnded = false);
+    void releaseSleepHoldWithoutAlarm(std::vector<Alarm> const& alarms, FiredSet const& fired);
 
     Clock& clock_;
     Power& power_;

@@ -50,6 +50,13 @@ TEST_F(Dispatch, ScheduleKeepsOnlyPendingSnoozesOfListedTasks)
         (std::vector<std::string> { "t1/a", "t3/b", "t3/x/snooze", "other/snooze", "cafe\u0301/snooze" }));
     EXPECT_EQ(stored(), controller->schedule().alarms());
 
+    // A page that sends a base key of its own gets its record once, however often it sends it.
+    for (int times = 0; times < 3; ++times)
+        schedule(
+            { alarm("b1/main", t + minute, "reminder", "bell", "b1/main"), alarm("t1/snooze", t + hour) },
+            R"(,"taskIds":["b1","t1"])");
+    EXPECT_EQ(keys(), (std::vector<std::string> { "b1/main", "t1/snooze", "other/snooze" }));
+
     for (std::string taskIds : { "", R"(,"taskIds":"t3")", R"(,"taskIds":["t3",2])" }) {
         launch({ alarm("t3/snooze", t + minute, "alarm", "bell", "t3") });
         schedule({}, taskIds);

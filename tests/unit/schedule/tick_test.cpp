@@ -21,6 +21,8 @@ TEST_F(Tick, DeliversEachRecordInItsWindowOnceAndDropsLateOnesUnheard)
     EXPECT_TRUE(controller->wakeUp().holdsActivity());
     controller->tick();
     EXPECT_EQ(notified(), (std::vector<std::string> { "now", "late", "fraction", "twin", "twin" }));
+    EXPECT_EQ(platform.notifications[0].title, "Brindle reminder");
+    EXPECT_EQ(platform.notifications[0].body, "Title of now");
     EXPECT_EQ(ringing(), "ring");
     EXPECT_EQ(
         keys(), (std::vector<std::string> { "ahead", "now", "late", "fraction", "twin", "twin", "ring" }));

@@ -18,7 +18,8 @@ TEST_F(WakeUp, IsSetForTheEarliestAlarmAheadAMinuteEarly)
              { { alarm("close", t + 30 * second) }, t + 30 * second },
              { { alarm("due", t - 5 * minute), alarm("later", t + hour) }, t - 5 * minute },
              { { alarm("gone", t - 15 * minute), alarm("later", t + hour) }, t + hour - minute },
-             { {}, std::nullopt } }) {
+             { { alarm("year 10000", 253'402'300'800'000.0), alarm("later", t + hour) }, t + hour - minute },
+             { { alarm("never", 1e300) }, std::nullopt }, { {}, std::nullopt } }) {
         schedule(alarms);
         EXPECT_EQ(platform.wakeUp(), wakeUp) << ::testing::PrintToString(keys());
     }
@@ -44,7 +45,7 @@ TEST_F(WakeUp, FollowsRingsAndSnoozesAndGoesAtQuit)
     EXPECT_EQ(platform.wakeUp(), std::nullopt);
 }
 
-// Held until the ring ends, or a minute after the alarm's time when nothing rings by then.
+// Held until the ring ends, or until its alarm leaves the schedule or moves.
 TEST_F(WakeUp, HoldsSleepFromTheWakeUpUntilTheRingEnds)
 {
     double const t = now();
@@ -66,12 +67,16 @@ TEST_F(WakeUp, HoldsSleepFromTheWakeUpUntilTheRingEnds)
     schedule({ alarm("third", t + 20 * minute) });
     platform.advance(2 * minute);
     platform.wakeUpAction();
-    schedule({}); // "third" is removed meanwhile
-    platform.advance(2 * minute - second);
-    EXPECT_EQ(platform.liveSleepHolds(), 1);
-    platform.advance(second);
-    EXPECT_EQ(platform.liveSleepHolds(), 0) << "a minute after its time nothing rang";
-    EXPECT_EQ(platform.sleepHoldsTaken, 2);
+    schedule({ alarm("third", t + 20 * minute), alarm("note", t + hour, "reminder") });
+    EXPECT_EQ(platform.liveSleepHolds(), 1) << "its alarm is still ahead";
+    schedule({ alarm("third", t + 40 * minute) });
+    EXPECT_EQ(platform.liveSleepHolds(), 0) << "its alarm was moved";
+    platform.advance(19 * minute);
+    platform.wakeUpAction();
+    schedule({}); // "fourth" is removed meanwhile
+    EXPECT_EQ(platform.liveSleepHolds(), 0);
+
+    EXPECT_EQ(platform.sleepHoldsTaken, 3);
 }
 
 } // namespace brindle::testing
