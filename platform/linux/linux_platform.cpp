@@ -3,6 +3,7 @@
 #include "platform/linux/alarm_panel.h"
 #include "platform/linux/files.h"
 #include "platform/linux/glib_timer.h"
+#include "platform/linux/screen_wake.h"
 #include "platform/linux/sound_player.h"
 
 #include <utility>
@@ -114,6 +115,11 @@ void LinuxPlatform::openUri(std::string const& uri)
             g_app_info_launch_default_for_uri_finish(result, nullptr);
         },
         nullptr);
+}
+
+std::unique_ptr<ScreenWakeLock> LinuxPlatform::wakeScreen(std::string const& reason)
+{
+    return native::wakeScreen(application_, reason);
 }
 
 } // namespace brindle::native

@@ -67,6 +67,7 @@ public:
         questions_.ask(windows_.shownMainWindow(), question, std::move(answered));
     }
     void openUri(std::string const& uri) override;
+    std::unique_ptr<ScreenWakeLock> wakeScreen(std::string const& reason) override;
 
 private:
     GtkApplication* const application_;
