@@ -1,7 +1,7 @@
 #include "platform/linux/alarm_panel.h"
 
+#include "platform/linux/displays.h"
 #include "platform/linux/gobject_ptr.h"
-#include "platform/linux/windowing.h"
 
 #include <cmath>
 #include <functional>
@@ -34,7 +34,7 @@ std::string titleMarkup(std::string const& title, double pointSize)
 
 // Only a title that was cut short gets a tooltip, so that one of normal length does not cover
 // the buttons while the pointer rests on it.
-gboolean titleTooltip(GtkWidget* widget, gint, gint, gboolean, GtkTooltip* tooltip, gpointer)
+gboolean onQueryTooltip(GtkWidget* widget, gint, gint, gboolean, GtkTooltip* tooltip, gpointer)
 {
     GtkLabel* label = GTK_LABEL(widget);
     if (!pango_layout_is_ellipsized(gtk_label_get_layout(label)))
@@ -96,12 +96,12 @@ public:
         gtk_label_set_lines(GTK_LABEL(label), labelMaxLines);
         gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
         gtk_widget_set_has_tooltip(label, TRUE);
-        g_signal_connect(label, "query-tooltip", G_CALLBACK(titleTooltip), nullptr);
+        g_signal_connect(label, "query-tooltip", G_CALLBACK(onQueryTooltip), nullptr);
 
         GtkWidget* stopButton = gtk_button_new_with_label(content.stopTitle.c_str());
-        g_signal_connect(stopButton, "clicked", G_CALLBACK(stopClicked), this);
+        g_signal_connect(stopButton, "clicked", G_CALLBACK(onStopClicked), this);
         GtkWidget* snoozeButton = gtk_button_new_with_label(content.snoozeTitle.c_str());
-        g_signal_connect(snoozeButton, "clicked", G_CALLBACK(snoozeClicked), this);
+        g_signal_connect(snoozeButton, "clicked", G_CALLBACK(onSnoozeClicked), this);
 
         gtk_box_pack_start(GTK_BOX(stack), label, FALSE, FALSE, 0);
         gtk_box_pack_start(GTK_BOX(stack), stopButton, FALSE, FALSE, 0);
@@ -114,7 +114,11 @@ public:
         gtk_window_set_focus(window, nullptr);
     }
 
-    ~GtkAlarmPanel() override { close(); }
+    ~GtkAlarmPanel() override
+    {
+        if (window_)
+            gtk_widget_destroy(window_.get());
+    }
 
     // Shown again and raised, still without the focus.
     void present() override
@@ -125,24 +129,16 @@ public:
         gdk_window_raise(gtk_widget_get_window(window_.get()));
     }
 
-    void close() override
-    {
-        GtkWidget* window = window_.get();
-        window_.reset();
-        if (window)
-            gtk_widget_destroy(window);
-    }
-
 private:
-    // A button's action usually closes this very panel and destroys this object, so it runs
-    // from a copy and nothing here is touched afterwards.
+    // A button's action usually destroys this very panel, so it runs from a copy and nothing
+    // here is touched afterwards.
     static void run(std::function<void()> action)
     {
         if (action)
             action();
     }
-    static void stopClicked(GtkButton*, gpointer data) { run(static_cast<GtkAlarmPanel*>(data)->onStop_); }
-    static void snoozeClicked(GtkButton*, gpointer data)
+    static void onStopClicked(GtkButton*, gpointer data) { run(static_cast<GtkAlarmPanel*>(data)->onStop_); }
+    static void onSnoozeClicked(GtkButton*, gpointer data)
     {
         run(static_cast<GtkAlarmPanel*>(data)->onSnooze_);
     }

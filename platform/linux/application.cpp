@@ -1,14 +1,15 @@
 #include "platform/linux/application.h"
 
 #include "build_config.h"
+#include "platform/linux/displays.h"
 #include "platform/linux/files.h"
 #include "platform/linux/gobject_ptr.h"
 #include "platform/linux/linux_platform.h"
-#include "platform/linux/windowing.h"
 
 #include <csignal>
 #include <glib-unix.h>
 #include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
 #ifdef GDK_WINDOWING_WAYLAND
 #include <gdk/gdkwayland.h>
 #endif
@@ -23,13 +24,68 @@ constexpr char const* applicationId = build::applicationId;
 // use: the application registers and runs, and waits to be activated.
 constexpr char const* serviceOption = "--gapplication-service";
 
-struct Session {
-    ApplicationDelegate* delegate = nullptr;
-    bool launched = false;
+// Brindle's one GtkApplication, its platform and its delegate, and the application-level
+// commands that the menu, the shortcuts and the signals reach.
+class LinuxApplication {
+public:
+    LinuxApplication(int argc, char** argv, DelegateFactory const& makeDelegate)
+        : application_(adopt(gtk_application_new(applicationId, G_APPLICATION_DEFAULT_FLAGS)))
+        , platform_(application_.get(), [this](MenuAction action) { activate(action); })
+        , delegate_(makeDelegate(platform_))
+    {
+        g_signal_connect(application_.get(), "startup", G_CALLBACK(onStartup), this);
+        g_signal_connect(application_.get(), "activate", G_CALLBACK(onActivate), this);
+        // Brindle takes no command line of its own; GLib's service option is honoured wherever
+        // it stands.
+        for (int index = 1; index < argc; ++index) {
+            if (g_strcmp0(argv[index], serviceOption) == 0) {
+                g_application_set_flags(G_APPLICATION(application_.get()),
+                    static_cast<GApplicationFlags>(G_APPLICATION_DEFAULT_FLAGS | G_APPLICATION_IS_SERVICE));
+            }
+        }
+    }
+    // The delegate goes first: it holds what it was handed of the platform.
+    ~LinuxApplication() { delegate_.reset(); }
+    LinuxApplication(LinuxApplication const&) = delete;
+    LinuxApplication& operator=(LinuxApplication const&) = delete;
+
+    // Only the program name is passed on.
+    int run(int argc, char** argv)
+    {
+        guint const terminate = g_unix_signal_add(SIGTERM, onTerminationSignal, this);
+        guint const interrupt = g_unix_signal_add(SIGINT, onTerminationSignal, this);
+        int const status = g_application_run(G_APPLICATION(application_.get()), argc > 0 ? 1 : 0, argv);
+        g_source_remove(terminate);
+        g_source_remove(interrupt);
+        return status;
+    }
+
+private:
+    static void onStartup(GApplication* application, gpointer data);
+    static void onActivate(GApplication* application, gpointer data);
+    static gboolean onTerminationSignal(gpointer data);
+
+    void activate(MenuAction action);
+    // Asks the delegate first and quits only when it agrees.
+    void requestQuit();
+    // Quits without asking, ending any question that is up.
+    void quitNow();
+
+    GObjectPtr<GtkApplication> application_;
+    LinuxPlatform platform_;
+    std::unique_ptr<ApplicationDelegate> delegate_;
+    bool launched_ = false;
+    enum class Quit {
+        no,
+        asking,
+        now,
+    } quit_
+        = Quit::no;
 };
 
-void onStartup(GApplication* application, gpointer data)
+void LinuxApplication::onStartup(GApplication* application, gpointer data)
 {
+    auto& self = *static_cast<LinuxApplication*>(data);
     // Brindle lives on with no window open: alarms ring from the main loop alone.
     g_application_hold(application);
 
@@ -53,89 +109,97 @@ void onStartup(GApplication* application, gpointer data)
     // launch is Brindle launched again, which shows it. The hold above keeps the service from
     // ending on GApplication's inactivity time-out.
     if (g_application_get_flags(application) & G_APPLICATION_IS_SERVICE) {
-        auto& session = *static_cast<Session*>(data);
-        session.launched = true;
-        session.delegate->startedAsService();
+        self.launched_ = true;
+        self.delegate_->launch(ApplicationDelegate::LaunchMode::inBackground);
     }
 }
 
 // The first activation is the launch; every later one is Brindle being launched again, which
 // GApplication forwards over D-Bus to the instance already running.
-void onActivate(GApplication*, gpointer data)
+void LinuxApplication::onActivate(GApplication*, gpointer data)
 {
-    auto& session = *static_cast<Session*>(data);
-    if (!session.launched) {
-        session.launched = true;
-        session.delegate->activated();
+    auto& self = *static_cast<LinuxApplication*>(data);
+    if (!self.launched_) {
+        self.launched_ = true;
+        self.delegate_->launch(ApplicationDelegate::LaunchMode::withWindow);
         return;
     }
-    session.delegate->launchedAgain();
+    self.delegate_->reopen();
 }
 
 // SIGTERM and SIGINT come from the session ending or from the system: they cannot wait for the
 // quit question, so Brindle quits at once.
-gboolean onTerminationSignal(gpointer data)
+gboolean LinuxApplication::onTerminationSignal(gpointer data)
 {
-    static_cast<LinuxPlatform*>(data)->quitNow();
+    static_cast<LinuxApplication*>(data)->quitNow();
     return G_SOURCE_CONTINUE;
 }
 
-} // namespace
+void LinuxApplication::activate(MenuAction action)
+{
+    Windows& windows = platform_.windows();
+    switch (action) {
+    case MenuAction::about:
+        windows.presentAbout();
+        break;
+    case MenuAction::showWindow:
+        if (delegate_)
+            delegate_->presentWindow();
+        break;
+    case MenuAction::hide:
+        windows.hideAll();
+        break;
+    case MenuAction::quit:
+        requestQuit();
+        break;
+    case MenuAction::cut:
+        windows.runEditingCommand(WEBKIT_EDITING_COMMAND_CUT);
+        break;
+    case MenuAction::copy:
+        windows.runEditingCommand(WEBKIT_EDITING_COMMAND_COPY);
+        break;
+    case MenuAction::paste:
+        windows.runEditingCommand(WEBKIT_EDITING_COMMAND_PASTE);
+        break;
+    case MenuAction::selectAll:
+        windows.runEditingCommand(WEBKIT_EDITING_COMMAND_SELECT_ALL);
+        break;
+    }
+}
 
-void LinuxPlatform::requestQuit()
+void LinuxApplication::requestQuit()
 {
     // Ctrl+Q pressed again while the question is up is the same request, not a second one.
-    if (quitQuestionShowing_ || quitting_)
+    if (quit_ != Quit::no)
         return;
     if (!delegate_) {
         quitNow();
         return;
     }
-    quitQuestionShowing_ = true;
-    delegate_->quitRequested([this](bool quit) {
-        quitQuestionShowing_ = false;
+    quit_ = Quit::asking;
+    delegate_->confirmQuit([this](bool quit) {
         if (quit)
             quitNow();
+        else if (quit_ == Quit::asking)
+            quit_ = Quit::no;
     });
 }
 
-void LinuxPlatform::quitNow()
+void LinuxApplication::quitNow()
 {
-    quitting_ = true;
-    dismissQuestions();
-    g_application_quit(G_APPLICATION(application_));
+    quit_ = Quit::now;
+    platform_.questions().dismissAll();
+    g_application_quit(G_APPLICATION(application_.get()));
 }
+
+} // namespace
 
 int runApplication(int argc, char** argv, DelegateFactory makeDelegate)
 {
     chooseWindowingSystem();
-    auto application = adopt(gtk_application_new(applicationId, G_APPLICATION_DEFAULT_FLAGS));
     g_set_application_name("Brindle");
-
-    LinuxPlatform platform(application.get());
-    std::unique_ptr<ApplicationDelegate> delegate = makeDelegate(platform);
-    platform.setDelegate(delegate.get());
-
-    Session session { delegate.get() };
-    g_signal_connect(application.get(), "startup", G_CALLBACK(onStartup), &session);
-    g_signal_connect(application.get(), "activate", G_CALLBACK(onActivate), &session);
-    guint const terminate = g_unix_signal_add(SIGTERM, onTerminationSignal, &platform);
-    guint const interrupt = g_unix_signal_add(SIGINT, onTerminationSignal, &platform);
-
-    // Brindle takes no command line of its own; only the program name is passed on, and GLib's
-    // service option is honoured wherever it stands.
-    for (int index = 1; index < argc; ++index) {
-        if (g_strcmp0(argv[index], serviceOption) == 0) {
-            g_application_set_flags(G_APPLICATION(application.get()),
-                static_cast<GApplicationFlags>(G_APPLICATION_DEFAULT_FLAGS | G_APPLICATION_IS_SERVICE));
-        }
-    }
-    int const status = g_application_run(G_APPLICATION(application.get()), argc > 0 ? 1 : 0, argv);
-
-    g_source_remove(terminate);
-    g_source_remove(interrupt);
-    delegate.reset();
-    return status;
+    LinuxApplication application(argc, argv, makeDelegate);
+    return application.run(argc, argv);
 }
 
 } // namespace brindle::native

@@ -30,7 +30,7 @@ bool isSeparator(WebKitContextMenuItem* item)
 // Taking items out can leave separators at an end of the menu or next to each other.
 void tidySeparators(WebKitContextMenu* menu)
 {
-    GList* items = g_list_copy(webkit_context_menu_get_items(menu));
+    g_autoptr(GList) items = g_list_copy(webkit_context_menu_get_items(menu));
     WebKitContextMenuItem* lastKept = nullptr;
     for (GList* link = items; link; link = link->next) {
         auto* item = WEBKIT_CONTEXT_MENU_ITEM(link->data);
@@ -40,7 +40,6 @@ void tidySeparators(WebKitContextMenu* menu)
         }
         lastKept = item;
     }
-    g_list_free(items);
     if (lastKept && isSeparator(lastKept))
         webkit_context_menu_remove(menu, lastKept);
 }
@@ -56,7 +55,7 @@ gboolean onContextMenu(WebKitWebView*, WebKitContextMenu* menu, GdkEvent*, WebKi
 void pruneContextMenu(WebKitContextMenu* menu)
 {
     // The menu's own list changes as items are removed, so a copy is walked.
-    GList* items = g_list_copy(webkit_context_menu_get_items(menu));
+    g_autoptr(GList) items = g_list_copy(webkit_context_menu_get_items(menu));
     for (GList* link = items; link; link = link->next) {
         auto* item = WEBKIT_CONTEXT_MENU_ITEM(link->data);
         if (leavesTheView(webkit_context_menu_item_get_stock_action(item)))
@@ -64,7 +63,6 @@ void pruneContextMenu(WebKitContextMenu* menu)
         else if (WebKitContextMenu* submenu = webkit_context_menu_item_get_submenu(item))
             pruneContextMenu(submenu);
     }
-    g_list_free(items);
     tidySeparators(menu);
 }
 

@@ -114,6 +114,13 @@ bool writeNamed(std::string const& temporary, std::string_view bytes, std::optio
 
 } // namespace
 
+std::optional<std::string> userFolder(char const* folder)
+{
+    if (!folder || !*folder)
+        return std::nullopt;
+    return std::string(folder);
+}
+
 bool createDirectories(std::string const& path)
 {
     if (path.empty())

@@ -6,6 +6,8 @@
 
 namespace brindle::native {
 
+// One of GLib's per-user folders (g_get_user_data_dir(), ...); none where it is empty.
+std::optional<std::string> userFolder(char const* folder);
 bool createDirectories(std::string const& path);
 // The whole content of a regular file; none for anything else (a folder, a named pipe, a device).
 std::optional<std::string> readFile(std::string const& path);

@@ -1,12 +1,10 @@
 #include "platform/linux/linux_platform.h"
 
+#include "platform/linux/alarm_panel.h"
 #include "platform/linux/files.h"
-#include "platform/linux/notifications.h"
+#include "platform/linux/glib_timer.h"
 #include "platform/linux/sound_player.h"
-#include "platform/linux/wake.h"
-#include "platform/linux/wake_up.h"
 
-#include <glib.h>
 #include <utility>
 
 namespace brindle::native {
@@ -17,35 +15,17 @@ namespace {
 // system; the token exists so that Brindle's bookkeeping of it reads the same everywhere.
 class LinuxActivityToken final : public ActivityToken { };
 
-class PostedAlarmNotification final : public PostedNotification {
-public:
-    PostedAlarmNotification(NotificationClient& client, std::uint64_t alarm)
-        : client_(client)
-        , alarm_(alarm)
-    {
-    }
-    ~PostedAlarmNotification() override { withdraw(); }
-    void withdraw() override { client_.withdrawAlarm(alarm_); }
-
-private:
-    NotificationClient& client_;
-    std::uint64_t const alarm_;
-};
-
 } // namespace
 
-LinuxPlatform::LinuxPlatform(GtkApplication* application)
+LinuxPlatform::LinuxPlatform(GtkApplication* application, std::function<void(MenuAction)> activate)
     : application_(application)
+    , windows_(application)
+    , mainMenu_(application, activate)
+    , notifications_([this, activate](std::string const& activationToken) {
+        windows_.acceptActivation(activationToken);
+        activate(MenuAction::showWindow);
+    })
 {
-}
-
-LinuxPlatform::~LinuxPlatform()
-{
-    if (aboutDialog_)
-        gtk_widget_destroy(aboutDialog_.get());
-    // Questions still up when the main loop has ended go unanswered.
-    for (auto& question : std::exchange(questions_, {}))
-        gtk_widget_destroy(GTK_WIDGET(question.dialog));
 }
 
 double LinuxPlatform::nowMs()
@@ -53,20 +33,19 @@ double LinuxPlatform::nowMs()
     return static_cast<double>(g_get_real_time()) / 1000.0;
 }
 
+std::unique_ptr<Timer> LinuxPlatform::startTimer(double seconds, bool repeats, std::function<void()> action)
+{
+    return startGlibTimer(seconds, repeats, std::move(action));
+}
+
 std::optional<std::string> LinuxPlatform::userDataDirectory()
 {
-    char const* folder = g_get_user_data_dir();
-    if (!folder || !*folder)
-        return std::nullopt;
-    return std::string(folder);
+    return userFolder(g_get_user_data_dir());
 }
 
 std::optional<std::string> LinuxPlatform::userConfigDirectory()
 {
-    char const* folder = g_get_user_config_dir();
-    if (!folder || !*folder)
-        return std::nullopt;
-    return std::string(folder);
+    return userFolder(g_get_user_config_dir());
 }
 
 bool LinuxPlatform::createDirectories(std::string const& path)
@@ -84,63 +63,24 @@ bool LinuxPlatform::writeFileAtomically(std::string const& path, std::string_vie
     return native::writeFileAtomically(path, bytes);
 }
 
-std::unique_ptr<Timer> LinuxPlatform::scheduleTimer(
-    double seconds, bool repeats, std::function<void()> action)
+std::optional<std::string> LinuxPlatform::resourcePath(std::string const& name, std::string const& extension)
 {
-    return scheduleGlibTimer(seconds, repeats, std::move(action));
+    auto executable = executablePath();
+    if (!executable)
+        return std::nullopt;
+    return findResource(*executable, name, extension);
+}
+
+std::unique_ptr<SoundPlayer> LinuxPlatform::createPlayer(std::string const& path)
+{
+    return createGstSoundPlayer(path);
 }
 
 void LinuxPlatform::observeWake(std::function<void()> action)
 {
-    wakeObservers_.push_back(std::make_unique<WakeObserver>(std::move(action)));
+    wakeObservers_.push_back(std::make_unique<LogindWakeObserver>(std::move(action)));
 }
 
-// Made on first use, so that a Brindle that never notifies never connects to the session bus.
-NotificationClient& LinuxPlatform::notifications()
-{
-    if (!notifications_) {
-        notifications_ = std::make_unique<NotificationClient>([this](std::string const& activationToken) {
-            acceptActivation(activationToken);
-            if (delegate_)
-                delegate_->showWindow();
-        });
-    }
-    return *notifications_;
-}
-
-void LinuxPlatform::postNotification(Notification const& notification)
-{
-    notifications().post(notification);
-}
-
-// Linux asks no permission for notifications: they are allowed while a notification server is
-// there to show them, and a request cannot prompt, so it answers from the same probe.
-void LinuxPlatform::requestNotificationAuthorization(std::function<void(bool granted)> completion)
-{
-    checkNotificationsAllowed(std::move(completion));
-}
-
-void LinuxPlatform::checkNotificationsAllowed(std::function<void(bool allowed)> completion)
-{
-    notifications().probe([completion = std::move(completion)](bool present) {
-        if (completion)
-            completion(present);
-    });
-}
-
-std::unique_ptr<PostedNotification> LinuxPlatform::postAlarmNotification(
-    AlarmNotification const& notification)
-{
-    return std::make_unique<PostedAlarmNotification>(
-        notifications(), notifications().postAlarm(notification));
-}
-
-std::unique_ptr<ActivityToken> LinuxPlatform::beginActivity(std::string const&)
-{
-    return std::make_unique<LinuxActivityToken>();
-}
-
-// Made at the first call, at launch, so that a machine that cannot be woken is reported at start.
 void LinuxPlatform::setWakeUp(std::optional<double> atMs, std::function<void()> onWakeUp)
 {
     if (!wakeUp_)
@@ -153,26 +93,23 @@ std::unique_ptr<SleepHold> LinuxPlatform::holdSleep(std::string const& reason)
     return holdSleepWithLogind(reason);
 }
 
-std::optional<std::string> LinuxPlatform::resourcePath(std::string const& name, std::string const& extension)
+std::unique_ptr<ActivityToken> LinuxPlatform::beginActivity(std::string const&)
 {
-    auto executable = executablePath();
-    if (!executable)
-        return std::nullopt;
-    return findResource(*executable, name, extension);
+    return std::make_unique<LinuxActivityToken>();
 }
 
-std::unique_ptr<SoundPlayer> LinuxPlatform::createSoundPlayer(std::string const& path)
+std::unique_ptr<AlarmPanel> LinuxPlatform::showAlarmPanel(PanelContent const& content)
 {
-    return createGstSoundPlayer(path);
+    return showGtkAlarmPanel(content, application_);
 }
 
 // The result is not waited for: the desktop starts the browser in its own time.
-void LinuxPlatform::openURL(std::string const& url)
+void LinuxPlatform::openUri(std::string const& uri)
 {
     GdkDisplay* display = gdk_display_get_default();
     auto context = adopt(display ? gdk_display_get_app_launch_context(display) : nullptr);
     g_app_info_launch_default_for_uri_async(
-        url.c_str(), context ? G_APP_LAUNCH_CONTEXT(context.get()) : nullptr, nullptr,
+        uri.c_str(), context ? G_APP_LAUNCH_CONTEXT(context.get()) : nullptr, nullptr,
         [](GObject*, GAsyncResult* result, gpointer) {
             g_app_info_launch_default_for_uri_finish(result, nullptr);
         },

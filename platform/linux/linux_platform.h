@@ -1,90 +1,83 @@
 #pragma once
 
-#include "platform/linux/gobject_ptr.h"
-#include "platform/linux/timers.h"
+#include "platform/linux/logind.h"
+#include "platform/linux/main_menu.h"
+#include "platform/linux/notifications.h"
+#include "platform/linux/questions.h"
+#include "platform/linux/wake_up.h"
+#include "platform/linux/windows.h"
 #include "platform/platform.h"
 
+#include <functional>
 #include <gtk/gtk.h>
 #include <memory>
 #include <vector>
 
 namespace brindle::native {
 
-class NotificationClient;
-class WakeObserver;
-class WakeUp;
-
-// Brindle's platform on a Linux desktop: GTK for the application and its windows, WebKitGTK for
-// the planner, GIO for D-Bus and files, GStreamer for sound.
+// Brindle's platform on a Linux desktop: each role call goes to the mechanism that serves it.
 class LinuxPlatform final : public Platform {
 public:
-    explicit LinuxPlatform(GtkApplication* application);
-    ~LinuxPlatform() override;
-    LinuxPlatform(LinuxPlatform const&) = delete;
-    LinuxPlatform& operator=(LinuxPlatform const&) = delete;
+    // `activate` runs what the menu asks for, and MenuAction::showWindow for a clicked
+    // notification.
+    LinuxPlatform(GtkApplication* application, std::function<void(MenuAction)> activate);
 
-    // The delegate receives the menu's and the notifications' requests; it must outlive the
-    // main loop.
-    void setDelegate(ApplicationDelegate* delegate) { delegate_ = delegate; }
-
-    // The application-level actions that the menu, the shortcuts and the signals reach.
-    // Asks the delegate first and quits only when it agrees.
-    void requestQuit();
-    // Quits without asking, ending any dialog that is up.
-    void quitNow();
-    void hideAllWindows();
-    void showAbout();
-    void runEditingCommand(char const* command);
+    Windows& windows() { return windows_; }
+    Questions& questions() { return questions_; }
 
     double nowMs() override;
+    std::unique_ptr<Timer> startTimer(double seconds, bool repeats, std::function<void()> action) override;
+
     std::optional<std::string> userDataDirectory() override;
     std::optional<std::string> userConfigDirectory() override;
     bool createDirectories(std::string const& path) override;
     std::optional<std::string> readFile(std::string const& path) override;
     bool writeFileAtomically(std::string const& path, std::string_view bytes) override;
-    std::unique_ptr<Timer> scheduleTimer(double seconds, bool repeats, std::function<void()> action) override;
+
+    void post(Notification const& notification) override { notifications_.post(notification); }
+    std::unique_ptr<PostedNotification> postAlarm(AlarmNotification const& notification) override
+    {
+        return notifications_.postAlarm(notification);
+    }
+    void checkAllowed(std::function<void(bool allowed)> completion) override
+    {
+        notifications_.checkAllowed(std::move(completion));
+    }
+
+    std::optional<std::string> resourcePath(std::string const& name, std::string const& extension) override;
+    std::unique_ptr<SoundPlayer> createPlayer(std::string const& path) override;
+
     void observeWake(std::function<void()> action) override;
-    void postNotification(Notification const& notification) override;
-    void requestNotificationAuthorization(std::function<void(bool granted)> completion) override;
-    void checkNotificationsAllowed(std::function<void(bool allowed)> completion) override;
-    std::unique_ptr<PostedNotification> postAlarmNotification(AlarmNotification const& notification) override;
-    std::unique_ptr<ActivityToken> beginActivity(std::string const& reason) override;
     void setWakeUp(std::optional<double> atMs, std::function<void()> onWakeUp) override;
     std::unique_ptr<SleepHold> holdSleep(std::string const& reason) override;
-    std::optional<std::string> resourcePath(std::string const& name, std::string const& extension) override;
-    std::unique_ptr<SoundPlayer> createSoundPlayer(std::string const& path) override;
-    void installMainMenu(MainMenu const& menu) override;
-    std::unique_ptr<WebView> createWebView(WebViewConfig config) override;
-    std::unique_ptr<Window> createMainWindow(WindowLayout const& layout, WebView& content) override;
+    std::unique_ptr<ActivityToken> beginActivity(std::string const& reason) override;
+
+    void installMainMenu(MainMenu const& menu) override { mainMenu_.install(menu); }
+    std::unique_ptr<WebView> createWebView(WebViewConfig config) override
+    {
+        return windows_.createWebView(std::move(config));
+    }
+    std::unique_ptr<Window> createMainWindow(WindowLayout const& layout, WebView& content) override
+    {
+        return windows_.createMainWindow(layout, content);
+    }
     std::unique_ptr<AlarmPanel> showAlarmPanel(PanelContent const& content) override;
-    void activateApplication() override;
-    void ask(Question const& question, std::function<void(std::size_t choice)> answered) override;
-    void openURL(std::string const& url) override;
+    void ask(Question const& question, std::function<void(std::size_t choice)> answered) override
+    {
+        questions_.ask(windows_.shownMainWindow(), question, std::move(answered));
+    }
+    void openUri(std::string const& uri) override;
 
 private:
-    void acceptActivation(std::string const& activationToken);
-    void perform(MenuAction action);
-    void dismissQuestions();
-    NotificationClient& notifications();
-
-    GtkApplication* application_;
-    ApplicationDelegate* delegate_ = nullptr;
-    std::unique_ptr<NotificationClient> notifications_;
-    std::vector<std::unique_ptr<WakeObserver>> wakeObservers_;
+    GtkApplication* const application_;
+    Windows windows_;
+    Questions questions_;
+    LinuxMainMenu mainMenu_;
+    LinuxNotifications notifications_;
+    std::vector<std::unique_ptr<LogindWakeObserver>> wakeObservers_;
+    // Made at the first call, at launch, so that a machine that cannot be woken is reported at
+    // start.
     std::unique_ptr<WakeUp> wakeUp_;
-    // They turn null when GTK destroys the object.
-    GObjectWeakPtr<GtkWidget> mainWebView_;
-    GObjectWeakPtr<GtkWindow> mainWindow_;
-    GObjectWeakPtr<GtkWidget> aboutDialog_;
-    // The questions on screen, each with what runs when it is answered.
-    struct OpenQuestion {
-        GtkDialog* dialog;
-        std::size_t choices;
-        std::function<void(std::size_t)> answered;
-    };
-    std::vector<OpenQuestion> questions_;
-    bool quitQuestionShowing_ = false;
-    bool quitting_ = false;
 };
 
 } // namespace brindle::native

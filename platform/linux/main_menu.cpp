@@ -1,11 +1,11 @@
-#include "build_config.h"
-#include "platform/linux/linux_platform.h"
+#include "platform/linux/main_menu.h"
+
+#include "platform/linux/gobject_ptr.h"
 
 #include <array>
 #include <optional>
 #include <string>
 #include <utility>
-#include <webkit2/webkit2.h>
 
 namespace brindle::native {
 
@@ -43,40 +43,13 @@ std::optional<MenuAction> actionNamed(char const* name)
 
 } // namespace
 
-void LinuxPlatform::perform(MenuAction action)
+LinuxMainMenu::LinuxMainMenu(GtkApplication* application, std::function<void(MenuAction)> activate)
+    : application_(application)
+    , activate_(std::move(activate))
 {
-    switch (action) {
-    case MenuAction::about:
-        showAbout();
-        break;
-    case MenuAction::showWindow:
-        if (delegate_)
-            delegate_->showWindow();
-        break;
-    case MenuAction::hide:
-        hideAllWindows();
-        break;
-    case MenuAction::quit:
-        requestQuit();
-        break;
-    case MenuAction::cut:
-        runEditingCommand(WEBKIT_EDITING_COMMAND_CUT);
-        break;
-    case MenuAction::copy:
-        runEditingCommand(WEBKIT_EDITING_COMMAND_COPY);
-        break;
-    case MenuAction::paste:
-        runEditingCommand(WEBKIT_EDITING_COMMAND_PASTE);
-        break;
-    case MenuAction::selectAll:
-        runEditingCommand(WEBKIT_EDITING_COMMAND_SELECT_ALL);
-        break;
-    }
 }
 
-// Each menu becomes a submenu of the menubar; separators split it into GMenu sections. Each
-// item's action is an application action, and its key, taken with Ctrl, an accelerator.
-void LinuxPlatform::installMainMenu(MainMenu const& menu)
+void LinuxMainMenu::install(MainMenu const& menu)
 {
     auto menubar = adopt(g_menu_new());
     for (auto const& submenu : menu.menus) {
@@ -95,18 +68,13 @@ void LinuxPlatform::installMainMenu(MainMenu const& menu)
             char const* name = actionName(*item.action);
             if (!g_action_map_lookup_action(G_ACTION_MAP(application_), name)) {
                 auto action = adopt(g_simple_action_new(name, nullptr));
-                g_signal_connect(action.get(), "activate",
-                    G_CALLBACK(+[](GSimpleAction* action, GVariant*, gpointer data) {
-                        if (auto chosen = actionNamed(g_action_get_name(G_ACTION(action))))
-                            static_cast<LinuxPlatform*>(data)->perform(*chosen);
-                    }),
-                    this);
+                g_signal_connect(action.get(), "activate", G_CALLBACK(onActivate), this);
                 g_action_map_add_action(G_ACTION_MAP(application_), G_ACTION(action.get()));
             }
             std::string const detailed = std::string("app.") + name;
             g_menu_append(section.get(), item.title.c_str(), detailed.c_str());
-            if (!item.keyEquivalent.empty()) {
-                std::string const accelerator = "<Primary>" + item.keyEquivalent;
+            if (!item.accelerator.empty()) {
+                std::string const accelerator = "<Primary>" + item.accelerator;
                 char const* accelerators[] = { accelerator.c_str(), nullptr };
                 gtk_application_set_accels_for_action(application_, detailed.c_str(), accelerators);
             }
@@ -117,32 +85,10 @@ void LinuxPlatform::installMainMenu(MainMenu const& menu)
     gtk_application_set_menubar(application_, G_MENU_MODEL(menubar.get()));
 }
 
-void LinuxPlatform::runEditingCommand(char const* command)
+void LinuxMainMenu::onActivate(GSimpleAction* action, GVariant*, gpointer data)
 {
-    if (mainWebView_)
-        webkit_web_view_execute_editing_command(WEBKIT_WEB_VIEW(mainWebView_.get()), command);
-}
-
-void LinuxPlatform::showAbout()
-{
-    if (!aboutDialog_) {
-        GtkWidget* dialog = gtk_about_dialog_new();
-        auto* about = GTK_ABOUT_DIALOG(dialog);
-        gtk_about_dialog_set_program_name(about, "Brindle");
-        std::string const version(build::version);
-        gtk_about_dialog_set_version(about, version.c_str());
-        gtk_about_dialog_set_logo_icon_name(about, build::applicationId);
-        gtk_about_dialog_set_comments(about, "Reminders and alarms for your planner.");
-        gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
-        // The dialog is kept and shown again; its close button only hides it.
-        g_signal_connect(dialog, "response", G_CALLBACK(gtk_widget_hide), nullptr);
-        g_signal_connect(dialog, "delete-event", G_CALLBACK(gtk_widget_hide_on_delete), nullptr);
-        gtk_window_set_application(GTK_WINDOW(dialog), application_);
-        aboutDialog_.reset(dialog);
-    }
-    bool const parentVisible = mainWindow_ && gtk_widget_get_visible(GTK_WIDGET(mainWindow_.get()));
-    gtk_window_set_transient_for(GTK_WINDOW(aboutDialog_.get()), parentVisible ? mainWindow_.get() : nullptr);
-    gtk_window_present(GTK_WINDOW(aboutDialog_.get()));
+    if (auto chosen = actionNamed(g_action_get_name(G_ACTION(action))))
+        static_cast<LinuxMainMenu*>(data)->activate_(*chosen);
 }
 
 } // namespace brindle::native

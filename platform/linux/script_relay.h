@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/web_view.h"
 
 #include <cstddef>
 #include <optional>

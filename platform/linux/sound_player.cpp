@@ -80,9 +80,9 @@ public:
     {
         g_object_set(
             playbin_.get(), "uri", uri_.c_str(), "flags", playFlagAudio | playFlagSoftVolume, nullptr);
-        g_signal_connect(playbin_.get(), "about-to-finish", G_CALLBACK(aboutToFinish), this);
+        g_signal_connect(playbin_.get(), "about-to-finish", G_CALLBACK(onAboutToFinish), this);
         auto bus = adopt(gst_element_get_bus(playbin_.get()));
-        gst_bus_add_watch(bus.get(), busMessage, this);
+        gst_bus_add_watch(bus.get(), onBusMessage, this);
     }
 
     // Every source the player added to the main loop goes with it.
@@ -131,7 +131,7 @@ private:
     // Called on a streaming thread shortly before the file runs out. Queuing the same file
     // again is playbin's gapless path: the next pass follows the last sample of this one with
     // no silence and no restart of the audio output.
-    static void aboutToFinish(GstElement* playbin, gpointer data)
+    static void onAboutToFinish(GstElement* playbin, gpointer data)
     {
         auto* self = static_cast<GstSoundPlayer*>(data);
         if (self->looping_)
@@ -148,8 +148,8 @@ private:
             return factory ? gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)) : "";
         };
         bool nothing = false;
-        GstIterator* elements = gst_bin_iterate_recurse(GST_BIN(playbin_.get()));
-        GValue item = G_VALUE_INIT;
+        g_autoptr(GstIterator) elements = gst_bin_iterate_recurse(GST_BIN(playbin_.get()));
+        g_auto(GValue) item = G_VALUE_INIT;
         while (!nothing && gst_iterator_next(elements, &item) == GST_ITERATOR_OK) {
             auto* element = GST_ELEMENT(g_value_get_object(&item));
             if (g_strcmp0(factoryName(element), "fakesink") == 0) {
@@ -158,8 +158,6 @@ private:
             }
             g_value_reset(&item);
         }
-        g_value_unset(&item);
-        gst_iterator_free(elements);
         return nothing;
     }
 
@@ -172,7 +170,7 @@ private:
             handler();
     }
 
-    static gboolean busMessage(GstBus*, GstMessage* message, gpointer data)
+    static gboolean onBusMessage(GstBus*, GstMessage* message, gpointer data)
     {
         auto* self = static_cast<GstSoundPlayer*>(data);
         switch (GST_MESSAGE_TYPE(message)) {

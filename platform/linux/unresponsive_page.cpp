@@ -1,6 +1,6 @@
 #include "platform/linux/unresponsive_page.h"
 
-#include "platform/linux/gobject_ptr.h"
+#include "platform/linux/async_calls.h"
 #include "platform/linux/script_relay.h"
 
 namespace brindle::native {
@@ -11,24 +11,13 @@ namespace {
 struct Watch {
     WebKitWebView* view = nullptr;
     guint timer = 0;
-    // Carried by the sign of life asked for; cancelled when the watch is destroyed.
-    GObjectPtr<GCancellable> cancellable = adopt(g_cancellable_new());
     // When the unanswered sign of life was asked for (monotonic clock, which stands still while
     // the machine sleeps), or 0 when none is outstanding.
     gint64 askedAtUs = 0;
     gint64 lastBeatUs = 0;
+    // The sign of life asked for, dropped when the watch goes.
+    AsyncCalls calls;
 };
-
-void onAnswer(GObject* source, GAsyncResult* result, gpointer data)
-{
-    // Any answer will do, an error too: a process that can report one is not stuck. A
-    // cancelled call's watch is gone.
-    g_autoptr(GError) error = nullptr;
-    adopt(webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error));
-    if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED))
-        return;
-    static_cast<Watch*>(data)->askedAtUs = 0;
-}
 
 // WebKit shows the page's alert, confirm and prompt dialogs inside the view, as a child widget,
 // and the web process waits for the answer without answering anything else. The user may take
@@ -73,8 +62,16 @@ gboolean onBeat(gpointer data)
         return G_SOURCE_CONTINUE;
     }
     watch->askedAtUs = now;
-    webkit_web_view_evaluate_javascript(
-        watch->view, "0", -1, relayWorldName, nullptr, watch->cancellable.get(), onAnswer, watch);
+    watch->calls.start(
+        [view = watch->view](GCancellable* cancellable, GAsyncReadyCallback ready, gpointer data) {
+            webkit_web_view_evaluate_javascript(
+                view, "0", -1, relayWorldName, nullptr, cancellable, ready, data);
+        },
+        // Any answer will do, an error too: a process that can report one is not stuck.
+        [watch](GObject* view, GAsyncResult* result) {
+            adopt(webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), result, nullptr));
+            watch->askedAtUs = 0;
+        });
     return G_SOURCE_CONTINUE;
 }
 
@@ -82,7 +79,6 @@ void destroyWatch(gpointer data)
 {
     auto* watch = static_cast<Watch*>(data);
     g_source_remove(watch->timer);
-    g_cancellable_cancel(watch->cancellable.get());
     delete watch;
 }
 
@@ -90,7 +86,8 @@ void destroyWatch(gpointer data)
 
 void endUnresponsiveWebProcesses(WebKitWebView* view)
 {
-    auto* watch = new Watch { view };
+    auto* watch = new Watch;
+    watch->view = view;
     watch->timer = g_timeout_add(webProcessPingIntervalMs, onBeat, watch);
     g_object_set_data_full(G_OBJECT(view), "brindle-unresponsive-watch", watch, destroyWatch);
 }

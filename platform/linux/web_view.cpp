@@ -55,12 +55,10 @@ GObjectPtr<WebKitWebContext> createWebContext(TrustedCertificate const& certific
     webkit_web_context_set_sandbox_enabled(context.get(), sandboxCanStart());
 
     if (!certificate.pem.empty() && !certificate.host.empty()) {
-        GError* error = nullptr;
-        auto trusted = adopt(g_tls_certificate_new_from_pem(certificate.pem.c_str(), -1, &error));
+        auto trusted = adopt(g_tls_certificate_new_from_pem(certificate.pem.c_str(), -1, nullptr));
         if (trusted)
             webkit_web_context_allow_tls_certificate_for_host(
                 context.get(), trusted.get(), certificate.host.c_str());
-        g_clear_error(&error);
     }
     return context;
 }
@@ -75,23 +73,21 @@ LinuxWebView::LinuxWebView(WebViewConfig config, TrustedCertificate const& certi
     auto* manager = contentManager_.get();
 
     // The page script belongs to the page's own world, where the page calls it.
-    WebKitUserScript* page = webkit_user_script_new(config_.pageScript.c_str(),
+    g_autoptr(WebKitUserScript) page = webkit_user_script_new(config_.pageScript.c_str(),
         WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
     webkit_user_content_manager_add_script(manager, page);
-    webkit_user_script_unref(page);
 
     // The handler and its relay live in Brindle's world only. The signal is connected before the
     // handler exists so that no message can arrive unheard.
     std::string const signal = "script-message-received::" + config_.handlerName;
-    g_signal_connect(manager, signal.c_str(), G_CALLBACK(onScriptMessage), this);
+    g_signal_connect(manager, signal.c_str(), G_CALLBACK(onScriptMessageReceived), this);
     webkit_user_content_manager_register_script_message_handler_in_world(
         manager, config_.handlerName.c_str(), relayWorldName);
     std::string const relay = relayScript(config_.handlerName);
-    WebKitUserScript* relayScriptObject
+    g_autoptr(WebKitUserScript) relayScriptObject
         = webkit_user_script_new_for_world(relay.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
             WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, relayWorldName, nullptr, nullptr);
     webkit_user_content_manager_add_script(manager, relayScriptObject);
-    webkit_user_script_unref(relayScriptObject);
 
     view_ = retain(WEBKIT_WEB_VIEW(g_object_new(
         WEBKIT_TYPE_WEB_VIEW, "web-context", context_.get(), "user-content-manager", manager, nullptr)));
@@ -151,11 +147,6 @@ void LinuxWebView::evaluateJavaScript(std::string const& script)
         nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
-void LinuxWebView::executeEditingCommand(char const* command)
-{
-    webkit_web_view_execute_editing_command(view_.get(), command);
-}
-
 void LinuxWebView::cancelLoadTimeout()
 {
     if (loadTimeout_) {
@@ -164,7 +155,8 @@ void LinuxWebView::cancelLoadTimeout()
     }
 }
 
-void LinuxWebView::onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer data)
+void LinuxWebView::onScriptMessageReceived(
+    WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer data)
 {
     auto* self = static_cast<LinuxWebView*>(data);
     JSCValue* value = webkit_javascript_result_get_js_value(result);
@@ -178,11 +170,11 @@ void LinuxWebView::onScriptMessage(WebKitUserContentManager*, WebKitJavascriptRe
         self->config_.onScriptMessage(*message);
 }
 
-NavigationPolicy LinuxWebView::decide(WebKitNavigationAction* action)
+NavigationPolicy LinuxWebView::decideNavigation(WebKitNavigationAction* action)
 {
     WebKitURIRequest* request = action ? webkit_navigation_action_get_request(action) : nullptr;
     auto url = parseNavigationUrl(request ? webkit_uri_request_get_uri(request) : nullptr);
-    return config_.decidePolicy ? config_.decidePolicy(url) : NavigationPolicy::cancel;
+    return config_.decideNavigation ? config_.decideNavigation(url) : NavigationPolicy::cancel;
 }
 
 // Brindle has one view: a page's request for a new window is decided like any navigation and,
@@ -203,7 +195,7 @@ gboolean LinuxWebView::onDecidePolicy(
 
     WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
         WEBKIT_NAVIGATION_POLICY_DECISION(decision));
-    NavigationPolicy policy = self->decide(action);
+    NavigationPolicy policy = self->decideNavigation(action);
 
     if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
         webkit_policy_decision_ignore(decision);
@@ -225,7 +217,7 @@ gboolean LinuxWebView::onDecidePolicy(
 GtkWidget* LinuxWebView::onCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer data)
 {
     auto* self = static_cast<LinuxWebView*>(data);
-    if (self->decide(action) == NavigationPolicy::allow) {
+    if (self->decideNavigation(action) == NavigationPolicy::allow) {
         WebKitURIRequest* request = webkit_navigation_action_get_request(action);
         self->loadInPlace(request ? webkit_uri_request_get_uri(request) : nullptr);
     }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/linux/gobject_ptr.h"
-#include "platform/platform.h"
+#include "platform/web_view.h"
 
 #include <gtk/gtk.h>
 #include <string>
@@ -32,11 +32,9 @@ public:
     void evaluateJavaScript(std::string const& script) override;
 
     GtkWidget* widget() const { return GTK_WIDGET(view_.get()); }
-    // One of WebKit's editing commands (WEBKIT_EDITING_COMMAND_COPY, ...) on the focused frame.
-    void executeEditingCommand(char const* command);
 
 private:
-    static void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult*, gpointer self);
+    static void onScriptMessageReceived(WebKitUserContentManager*, WebKitJavascriptResult*, gpointer self);
     static gboolean onDecidePolicy(
         WebKitWebView*, WebKitPolicyDecision*, WebKitPolicyDecisionType, gpointer self);
     static GtkWidget* onCreate(WebKitWebView*, WebKitNavigationAction*, gpointer self);
@@ -45,7 +43,7 @@ private:
     static void onLoadChanged(WebKitWebView*, WebKitLoadEvent, gpointer self);
     static void onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer self);
 
-    NavigationPolicy decide(WebKitNavigationAction* action);
+    NavigationPolicy decideNavigation(WebKitNavigationAction* action);
     void loadInPlace(char const* uri);
     void cancelLoadTimeout();
 

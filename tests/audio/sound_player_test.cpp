@@ -1,5 +1,5 @@
 #include "platform/linux/sound_player.h"
-#include "ringing/sound.h"
+#include "ringing/alarm_sound.h"
 #include "support/main_loop.h"
 
 #include <algorithm>
@@ -43,7 +43,11 @@ public:
     {
         return [this] { return sink_; };
     }
-    Heard heard() const { return std::lock_guard(mutex_), heard_; }
+    Heard heard() const
+    {
+        std::lock_guard lock(mutex_);
+        return heard_;
+    }
     GstState state() const { return GST_STATE(sink_); }
 
 private:

@@ -1,4 +1,4 @@
-#include "platform/linux/wake.h"
+#include "platform/linux/logind.h"
 
 #include <gtest/gtest.h>
 #include <vector>
@@ -9,15 +9,14 @@ namespace brindle::native {
 static void roundTrip(
     GDBusConnection* connection, char const* method = "GetId", GVariant* arguments = nullptr)
 {
-    if (GVariant* answer
+    [[maybe_unused]] g_autoptr(GVariant) answer
         = g_dbus_connection_call_sync(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-            "org.freedesktop.DBus", method, arguments, nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr))
-        g_variant_unref(answer);
+            "org.freedesktop.DBus", method, arguments, nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
 }
 
 // Brindle wakes to logind's PrepareForSleep(false) on the system bus, once for each: not to the
 // signal before sleep, nor to the same signal from anyone but logind.
-TEST(Wake, HearsLogindsWakeOnTheSystemBus)
+TEST(LogindWakeObserver, HearsLogindsWakeOnTheSystemBus)
 {
     g_autoptr(GTestDBus) bus = g_test_dbus_new(G_TEST_DBUS_NONE);
     g_test_dbus_up(bus);
@@ -35,7 +34,7 @@ TEST(Wake, HearsLogindsWakeOnTheSystemBus)
     auto logind = connect(), impostor = connect();
     roundTrip(logind.get(), "RequestName", g_variant_new("(su)", "org.freedesktop.login1", 0u));
     int wakes = 0;
-    auto observer = std::make_unique<WakeObserver>([&] { ++wakes; });
+    auto observer = std::make_unique<LogindWakeObserver>([&] { ++wakes; });
     // Sends each signal, then handles every signal routed to Brindle's connection meanwhile.
     auto send = [&](std::vector<std::pair<GDBusConnection*, gboolean>> const& signals) {
         for (auto [connection, goingToSleep] : signals) {

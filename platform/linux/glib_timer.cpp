@@ -1,4 +1,4 @@
-#include "platform/linux/timers.h"
+#include "platform/linux/glib_timer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -20,14 +20,11 @@ public:
         , sourceId_(g_timeout_add(milliseconds, onTimeout, this))
     {
     }
-    ~GlibTimer() override { invalidate(); }
-
-    void invalidate() override
+    ~GlibTimer() override
     {
         if (sourceId_)
-            g_source_remove(std::exchange(sourceId_, 0));
+            g_source_remove(sourceId_);
     }
-    bool isValid() const override { return sourceId_ != 0; }
 
 private:
     static gboolean onTimeout(gpointer data)
@@ -39,8 +36,8 @@ private:
             self->sourceId_ = 0;
         auto action = self->action_;
         action();
-        // A timer invalidated or destroyed by its action has had its source removed already,
-        // and GLib ignores what this answers.
+        // A timer destroyed by its action has had its source removed already, and GLib ignores
+        // what this answers.
         return repeats ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
     }
 
@@ -51,7 +48,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Timer> scheduleGlibTimer(double seconds, bool repeats, std::function<void()> action)
+std::unique_ptr<Timer> startGlibTimer(double seconds, bool repeats, std::function<void()> action)
 {
     double milliseconds = std::isfinite(seconds) ? std::round(seconds * 1000.0) : 0.0;
     milliseconds = std::clamp(milliseconds, 0.0, static_cast<double>(std::numeric_limits<guint>::max()));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/clock.h"
 
 #include <functional>
 #include <memory>
@@ -8,7 +8,7 @@
 namespace brindle::native {
 
 // A main-loop timer with millisecond resolution; the second-granular GLib timeouts drift and
-// coalesce, which an alarm clock cannot have.
-std::unique_ptr<Timer> scheduleGlibTimer(double seconds, bool repeats, std::function<void()> action);
+// coalesce, which an alarm clock cannot have. Destroying it removes its source.
+std::unique_ptr<Timer> startGlibTimer(double seconds, bool repeats, std::function<void()> action);
 
 } // namespace brindle::native

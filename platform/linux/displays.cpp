@@ -1,4 +1,4 @@
-#include "platform/linux/windowing.h"
+#include "platform/linux/displays.h"
 
 #include <cstring>
 #include <gdk/gdkx.h>
