@@ -54,13 +54,16 @@ public:
     {
         guint const terminate = g_unix_signal_add(SIGTERM, onTerminationSignal, this);
         guint const interrupt = g_unix_signal_add(SIGINT, onTerminationSignal, this);
-        int const status = g_application_run(G_APPLICATION(application_.get()), argc > 0 ? 1 : 0, argv);
+        int const status = !registerService()
+            ? (alreadyRunning_ ? 0 : 1)
+            : g_application_run(G_APPLICATION(application_.get()), argc > 0 ? 1 : 0, argv);
         g_source_remove(terminate);
         g_source_remove(interrupt);
         return status;
     }
 
 private:
+    bool registerService();
     static void onStartup(GApplication* application, gpointer data);
     static void onActivate(GApplication* application, gpointer data);
     static gboolean onTerminationSignal(gpointer data);
@@ -75,6 +78,7 @@ private:
     LinuxPlatform platform_;
     std::unique_ptr<ApplicationDelegate> delegate_;
     bool launched_ = false;
+    bool alreadyRunning_ = false;
     enum class Quit {
         no,
         asking,
@@ -82,6 +86,35 @@ private:
     } quit_
         = Quit::no;
 };
+
+// As a service, GLib fails the registration when another Brindle already owns the name in this
+// session (one opened by hand before the session's user manager started this one), and the
+// process would exit 1: systemd would take that for a crash and start it again and again. The
+// Brindle already running rings the alarms, so this one steps aside with 0.
+bool LinuxApplication::registerService()
+{
+    GApplication* application = G_APPLICATION(application_.get());
+    if (!(g_application_get_flags(application) & G_APPLICATION_IS_SERVICE))
+        return true;
+    g_autoptr(GError) error = nullptr;
+    if (g_application_register(application, nullptr, &error))
+        return true;
+    g_autoptr(GDBusConnection) session = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    g_autoptr(GVariant) owned = session
+        ? g_dbus_connection_call_sync(session, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+            "org.freedesktop.DBus", "NameHasOwner", g_variant_new("(s)", applicationId),
+            G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr)
+        : nullptr;
+    gboolean hasOwner = FALSE;
+    if (owned)
+        g_variant_get(owned, "(b)", &hasOwner);
+    alreadyRunning_ = hasOwner;
+    if (alreadyRunning_)
+        g_printerr("Brindle: already running in this session; this one steps aside\n");
+    else
+        g_printerr("Brindle: cannot register on the session bus: %s\n", error->message);
+    return false;
+}
 
 void LinuxApplication::onStartup(GApplication* application, gpointer data)
 {

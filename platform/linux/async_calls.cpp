@@ -61,15 +61,24 @@ void AsyncCalls::getBus(GBusType type, std::function<void(GObjectPtr<GDBusConnec
 void AsyncCalls::call(GDBusConnection* connection, DBusObject const& object, char const* method,
     GVariant* parameters, GVariantType const* replyType, std::function<void(GVariant* reply)> done)
 {
+    callForError(connection, object, method, parameters, replyType,
+        [done = std::move(done)](GVariant* reply, GError*) { done(reply); });
+}
+
+void AsyncCalls::callForError(GDBusConnection* connection, DBusObject const& object, char const* method,
+    GVariant* parameters, GVariantType const* replyType,
+    std::function<void(GVariant* reply, GError* error)> done)
+{
     start(
         [&](GCancellable* cancellable, GAsyncReadyCallback ready, gpointer data) {
             g_dbus_connection_call(connection, object.name, object.path, object.interface, method, parameters,
                 replyType, object.flags, object.timeoutMs, cancellable, ready, data);
         },
         [done = std::move(done)](GObject* source, GAsyncResult* result) {
+            g_autoptr(GError) error = nullptr;
             g_autoptr(GVariant) reply
-                = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
-            done(reply);
+                = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+            done(reply, error);
         });
 }
 

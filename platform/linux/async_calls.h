@@ -41,6 +41,10 @@ public:
     // `parameters` may be a floating reference, which the call consumes.
     void call(GDBusConnection* connection, DBusObject const& object, char const* method, GVariant* parameters,
         GVariantType const* replyType, std::function<void(GVariant* reply)> done);
+    // The same, for a caller that tells one failure from another: `error` is null on success.
+    void callForError(GDBusConnection* connection, DBusObject const& object, char const* method,
+        GVariant* parameters, GVariantType const* replyType,
+        std::function<void(GVariant* reply, GError* error)> done);
     // The same, for a reply that passes file descriptors along.
     void callWithFds(GDBusConnection* connection, DBusObject const& object, char const* method,
         GVariant* parameters, GVariantType const* replyType,

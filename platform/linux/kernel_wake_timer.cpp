@@ -12,8 +12,12 @@ namespace brindle::native {
 
 namespace {
 
-// An absolute wall-clock time for timerfd_settime. A zero value would disarm the timer, so a
-// moment at or before the epoch is the first nanosecond after it: already past, it fires at once.
+// The kernel's last representable second (KTIME_SEC_MAX: 2^63 - 1 nanoseconds), early in 2262.
+constexpr double lastSecond = 9'223'372'036.0;
+
+// An absolute wall-clock time for timerfd_settime, for a moment canHold accepts. A zero value would disarm
+// the timer, so a moment at or before the epoch is the first nanosecond after it: already past, it fires at
+// once.
 itimerspec absoluteTime(double atMs)
 {
     itimerspec when {};
@@ -48,12 +52,22 @@ bool KernelWakeTimer::open()
     return true;
 }
 
-void KernelWakeTimer::set(double atMs)
+bool KernelWakeTimer::canHold(double atMs)
 {
-    if (!open())
-        return;
+    // Also keeps NaN and infinities from the conversion to time_t, where they are undefined.
+    return std::isfinite(atMs) && atMs / 1000.0 < lastSecond;
+}
+
+bool KernelWakeTimer::set(double atMs)
+{
+    if (!canHold(atMs) || !open())
+        return false;
     itimerspec const when = absoluteTime(atMs);
-    timerfd_settime(fd_, TFD_TIMER_ABSTIME, &when, nullptr);
+    if (timerfd_settime(fd_, TFD_TIMER_ABSTIME, &when, nullptr) == 0)
+        return true;
+    // Whatever the timer held before is stale now.
+    close();
+    return false;
 }
 
 void KernelWakeTimer::close()

@@ -19,8 +19,12 @@ public:
     // Opens the timer, unless it is open; false when the kernel refuses (EPERM without the
     // capability).
     bool open();
+    // Whether the kernel can hold the moment: its timers count nanoseconds in 64 bits, which end
+    // in the year 2262, and a later time would silently become that one.
+    static bool canHold(double atMs);
     // Opens the timer where needed and sets it for atMs; a moment already past expires at once.
-    void set(double atMs);
+    // False, with the timer closed, when the kernel refused it.
+    bool set(double atMs);
     // A disarmed alarm timer goes on reporting the time it had left (timerfd_gettime, /proc), so
     // a timer that is no longer wanted is closed, and the next one opens another.
     void close();

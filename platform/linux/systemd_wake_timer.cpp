@@ -30,8 +30,13 @@ constexpr DBusObject systemdProperties {
     systemdManager.timeoutMs,
 };
 
+// The first second of the year 2200, which systemd's calendar no longer reaches.
+constexpr double firstUnreachableSecond = 7'258'118'400.0;
+
+constexpr char const* noSuchUnit = "org.freedesktop.systemd1.NoSuchUnit";
+
 // systemd's calendar form of a moment, in UTC, to the second (rounded down: a wake-up a fraction
-// of a second early is harmless).
+// of a second early is harmless), for a moment canHold accepts.
 std::string calendarTime(double atMs)
 {
     time_t const seconds = static_cast<time_t>(std::floor(atMs / 1000.0));
@@ -42,35 +47,88 @@ std::string calendarTime(double atMs)
     return text;
 }
 
-} // namespace
-
-void findWakingUserManager(AsyncCalls& calls, std::function<void(GObjectPtr<GDBusConnection> session)> found)
+std::string remoteError(GError* error)
 {
-    calls.getBus(G_BUS_TYPE_SESSION, [&calls, found = std::move(found)](GObjectPtr<GDBusConnection> session) {
-        if (!session) {
-            found({});
-            return;
-        }
-        GDBusConnection* connection = session.get();
-        calls.call(connection, systemdProperties, "Get",
-            g_variant_new("(ss)", systemdManager.interface, "Version"), G_VARIANT_TYPE("(v)"),
-            [session = std::move(session), found](GVariant* reply) {
-                std::string version;
-                if (reply) {
-                    g_autoptr(GVariant) value = nullptr;
-                    g_variant_get(reply, "(v)", &value);
-                    if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING))
-                        version = g_variant_get_string(value, nullptr);
-                }
-                // "252.39-1~deb12u2": the number before the first dot is systemd's version.
-                found(std::atol(version.c_str()) >= firstWakingUserManager ? session
-                                                                           : GObjectPtr<GDBusConnection> {});
-            });
-    });
+    g_autofree gchar* name = g_dbus_error_get_remote_error(error);
+    return name ? name : "";
 }
 
-SystemdWakeTimer::SystemdWakeTimer(GObjectPtr<GDBusConnection> session)
+std::string programOf(std::string const& pid)
+{
+    g_autofree gchar* comm = nullptr;
+    g_file_get_contents(("/proc/" + pid + "/comm").c_str(), &comm, nullptr, nullptr);
+    return comm ? comm : "";
+}
+
+// Stops a timer and forgets its failure: a timer that failed (no real-time clock to wake the
+// machine) stays loaded until its failure is reset; a stopped one is unloaded at once. A timer
+// that has elapsed is gone already, which is no failure.
+void stopAndReset(AsyncCalls& calls, GDBusConnection* session, std::string const& unit,
+    std::function<void(std::string const& why)> const& onFailure)
+{
+    auto const answered = [unit, onFailure](GVariant*, GError* error) {
+        if (error && remoteError(error) != noSuchUnit && onFailure)
+            onFailure("stopping " + unit + ": " + error->message);
+    };
+    calls.callForError(session, systemdManager, "StopUnit", g_variant_new("(ss)", unit.c_str(), "replace"),
+        nullptr, answered);
+    calls.callForError(session, systemdManager, "ResetFailedUnit", g_variant_new("(s)", unit.c_str()),
+        nullptr, [unit, onFailure](GVariant*, GError* error) {
+            if (error && remoteError(error) != noSuchUnit && onFailure)
+                onFailure("resetting " + unit + ": " + error->message);
+        });
+}
+
+} // namespace
+
+void askWakingUserManager(
+    AsyncCalls& calls, GDBusConnection* session, std::function<void(bool canWake)> answered)
+{
+    calls.call(session, systemdProperties, "Get", g_variant_new("(ss)", systemdManager.interface, "Version"),
+        G_VARIANT_TYPE("(v)"), [answered = std::move(answered)](GVariant* reply) {
+            std::string version;
+            if (reply) {
+                g_autoptr(GVariant) value = nullptr;
+                g_variant_get(reply, "(v)", &value);
+                if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING))
+                    version = g_variant_get_string(value, nullptr);
+            }
+            // "252.39-1~deb12u2": the number before the first dot is systemd's version.
+            answered(std::atol(version.c_str()) >= firstWakingUserManager);
+        });
+}
+
+void removeLeftoverWakeTimers(AsyncCalls& calls, GDBusConnection* session)
+{
+    std::string const prefix = std::string(build::applicationId) + "-wake-up@";
+    GObjectPtr<GDBusConnection> connection = retain(session);
+    std::string const pattern = prefix + "*.timer";
+    char const* states[] = { nullptr };
+    char const* patterns[] = { pattern.c_str(), nullptr };
+    calls.call(session, systemdManager, "ListUnitsByPatterns", g_variant_new("(^as^as)", states, patterns),
+        G_VARIANT_TYPE("(a(ssssssouso))"), [&calls, connection, prefix](GVariant* reply) {
+            if (!reply)
+                return;
+            std::string const self = programOf("self");
+            g_autoptr(GVariantIter) units = nullptr;
+            g_variant_get(reply, "(a(ssssssouso))", &units);
+            char const* name = nullptr;
+            while (g_variant_iter_next(units, "(&ssssssouso)", &name, nullptr, nullptr, nullptr, nullptr,
+                nullptr, nullptr, nullptr, nullptr, nullptr)) {
+                // "<prefix><pid>-<n>.timer": a process that still runs this program keeps its timer.
+                std::string const unit = name;
+                std::string const pid
+                    = unit.substr(prefix.size(), unit.find('-', prefix.size()) - prefix.size());
+                if (programOf(pid) != self || pid == std::to_string(getpid()))
+                    stopAndReset(calls, connection.get(), unit, {});
+            }
+        });
+}
+
+SystemdWakeTimer::SystemdWakeTimer(
+    GObjectPtr<GDBusConnection> session, std::function<void(std::string const& why)> onFailure)
     : session_(std::move(session))
+    , onFailure_(std::move(onFailure))
 {
 }
 
@@ -88,6 +146,11 @@ SystemdWakeTimer::~SystemdWakeTimer()
         = g_dbus_connection_call_sync(session_.get(), systemdManager.name, systemdManager.path,
             systemdManager.interface, "ResetFailedUnit", g_variant_new("(s)", unit_.c_str()), nullptr,
             systemdManager.flags, systemdManager.timeoutMs, nullptr, nullptr);
+}
+
+bool SystemdWakeTimer::canHold(double atMs)
+{
+    return std::isfinite(atMs) && atMs / 1000.0 < firstUnreachableSecond;
 }
 
 void SystemdWakeTimer::start(double atMs)
@@ -124,23 +187,23 @@ void SystemdWakeTimer::start(double atMs)
     g_variant_builder_init(&aux, G_VARIANT_TYPE("a(sa(sv))"));
     g_variant_builder_add(&aux, "(sa(sv))", service.c_str(), &serviceProperties);
 
-    // Refused when the template is masked: then there is simply no wake-up, and stopping the name
-    // later is harmless.
+    // Refused when the template is masked, among others. A refusal that comes after this timer
+    // was replaced concerns a timer that no longer matters.
     unit_ = timer;
-    callAndForget(session_.get(), systemdManager, "StartTransientUnit",
-        g_variant_new("(ssa(sv)a(sa(sv)))", timer.c_str(), "fail", &properties, &aux));
+    calls_.callForError(session_.get(), systemdManager, "StartTransientUnit",
+        g_variant_new("(ssa(sv)a(sa(sv)))", timer.c_str(), "fail", &properties, &aux), G_VARIANT_TYPE("(o)"),
+        [this, timer](GVariant*, GError* error) {
+            if (!error || unit_ != timer)
+                return;
+            unit_.clear();
+            onFailure_("starting " + timer + ": " + error->message);
+        });
 }
 
 void SystemdWakeTimer::stop()
 {
-    if (unit_.empty())
-        return;
-    // A timer that failed (no real-time clock to wake the machine) stays loaded until its failure
-    // is reset; a stopped one is unloaded at once.
-    callAndForget(
-        session_.get(), systemdManager, "StopUnit", g_variant_new("(ss)", unit_.c_str(), "replace"));
-    callAndForget(session_.get(), systemdManager, "ResetFailedUnit", g_variant_new("(s)", unit_.c_str()));
-    unit_.clear();
+    if (!unit_.empty())
+        stopAndReset(calls_, session_.get(), std::exchange(unit_, {}), onFailure_);
 }
 
 } // namespace brindle::native

@@ -38,10 +38,12 @@ class InstallTest(unittest.TestCase):
         self.assertEqual(made.returncode, 0, made.stdout + made.stderr)
         deb, = package.glob("brindle_*_amd64.deb")
         listing = subprocess.run(["dpkg-deb", "-c", str(deb)], capture_output=True, text=True, check=True).stdout
-        files = sorted(line.split()[-1][1:] for line in listing.splitlines() if not line.startswith("d"))
+        # A link's line ends "path -> target".
+        files = sorted(line.split(" -> ")[0].split()[-1][1:] for line in listing.splitlines() if not line.startswith("d"))
         installed = sorted("/" + str(path.relative_to(self.prefix)) for path in self.prefix.rglob("*")
                            if path.is_file() and not path.is_relative_to(self.prefix / "etc"))
         self.assertIn("/etc/xdg/autostart/app.brindle.Brindle.desktop", files)
+        self.assertIn("/usr/lib/systemd/user/graphical-session.target.wants/app.brindle.Brindle.service", files)
         self.assertEqual([path for path in files if not path.startswith("/etc/")],
                          [path.replace("/", "/usr/", 1) for path in installed])
         depends = subprocess.run(["dpkg-deb", "-f", str(deb), "Depends"], capture_output=True, text=True).stdout

@@ -24,17 +24,22 @@ BOOTED = ("mkdir -p /run/systemd && mount -t tmpfs tmpfs /run/systemd && mkdir /
 BUS_UNITS = {"dbus.socket": "[Socket]\nListenStream=%t/bus\n", "dbus.service": "[Service]\nExecStart=/usr/bin/dbus-daemon "
              "--session --address=systemd: --nofork --nopidfile --systemd-activation --syslog-only\n"}
 
+JOINING_UNITS = {"dbus.socket": "[Socket]\nListenStream=%t/unused\n", "dbus.service": "[Service]\nExecStart=sleep infinity\n"}
 
 
 @contextlib.contextmanager
-def user_manager(*enter):
-    """A user manager whose folders lie in the build tree, which the Debian root shows at the same path."""
-    home = Path(tempfile.mkdtemp(dir=BUILD))
-    units = home / ".config/systemd/user"
-    (units / "sockets.target.wants").mkdir(parents=True)
-    for name, text in BUS_UNITS.items():
+def user_manager(*enter, home=None):
+    """A user manager whose folders lie in the build tree, which the Debian root shows at the same path; given
+    a home, it joins the bus already running there."""
+    units = (home := home or Path(tempfile.mkdtemp(dir=BUILD))) / ".config/systemd/user"
+    (units / "sockets.target.wants").mkdir(parents=True, exist_ok=True)
+    # The manager takes up the bus only once its own bus units run: on a bus already there, stand-ins.
+    joins = (home / "bus").exists()
+    for name, text in (JOINING_UNITS if joins else BUS_UNITS).items():
         (units / name).write_text(text)
-    (units / "sockets.target.wants/dbus.socket").symlink_to(units / "dbus.socket")
+    for wants, name in (("sockets.target.wants", "dbus.socket"), ("default.target.wants", "dbus.service"))[:1 + joins]:
+        (units / wants).mkdir(exist_ok=True)
+        (units / wants / name).symlink_to(units / name)
     address = f"unix:path={home}/bus"
     process = subprocess.Popen([*enter, "env", f"XDG_RUNTIME_DIR={home}", f"HOME={home}",
                                 f"DBUS_SESSION_BUS_ADDRESS={address}", "sh", "-c", BOOTED])
@@ -76,12 +81,51 @@ def probe(address, line):
     return process
 
 
+def said(process):
+    assert select.select([process.stderr], [], [], 30)[0], "nothing said"
+    return process.stderr.readline()
+
+
 def main():
     ahead = math.floor(time.time()) * 1000 + 3_600_000.5
     elapse = [math.floor(ahead / 1000) * 1_000_000, math.floor(ahead / 1000 + 600) * 1_000_000]
+    trixie = (str(SOURCE / "scripts/debian-root"), "trixie")
 
-    with user_manager(str(SOURCE / "scripts/debian-root"), "trixie") as (bus, address):
+    # A user manager that comes after Brindle is taken up by it, for the wake-up already set.
+    home = Path(tempfile.mkdtemp(dir=BUILD))
+    bus_daemon = subprocess.Popen(["dbus-daemon", "--session", "--nofork", f"--address=unix:path={home}/bus"])
+    try:
+        wait_for(lambda: (home / "bus").exists(), what="the session bus")
+        wakes = probe(f"unix:path={home}/bus", f"set {ahead}\n")
+        assert "alarms cannot wake this machine" in said(wakes)
+        with user_manager(*trixie, home=home) as (bus, address):
+            wait_for(lambda: timers(bus), what="the timer once the user manager is there")
+            wakes.stdin.write("quit\n")
+            assert (wakes.wait(30), timers(bus)) == (0, []), "removed at quit"
+    finally:
+        bus_daemon.terminate()
+        bus_daemon.wait()
+
+    with user_manager(*trixie) as (bus, address):
+        # A time beyond what the timers hold is refused and said, and removes the wake-up set before it.
         wakes = probe(address, f"set {ahead}\n")
+        wait_for(lambda: timers(bus), what="the timer")
+        wakes.stdin.write("set 1e300\n")
+        assert "beyond what this machine's timers can hold" in said(wakes)
+        wait_for(lambda: timers(bus) == [], what="no timer for a time beyond reach")
+        # Timers of a Brindle that was killed are removed when the next starts; those of one still running stay.
+        running = probe(address, f"set {ahead}\n")
+        wait_for(lambda: len(timers(bus)) == 1, what="the running one's timer")
+        wakes.stdin.write(f"set {ahead}\n")
+        wait_for(lambda: len(timers(bus)) == 2, what="the killed one's timer")
+        kept = [t for t in timers(bus) if f"@{running.pid}-" in t[0]]
+        wakes.kill()
+        wakes.wait()
+        wakes = probe(address, "clear\n")
+        wait_for(lambda: timers(bus) == kept, what="the leftover to be removed")
+        running.stdin.write("quit\n")
+        running.wait(30)
+        wakes.stdin.write(f"set {ahead}\n")
         first = wait_for(lambda: timers(bus), what="the timer")
         assert [t[1:] for t in first] == [(True, False, elapse[:1])], first
         wakes.stdin.write(f"set {ahead + 600_000}\n")
