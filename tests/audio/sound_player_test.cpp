@@ -43,7 +43,7 @@ public:
     {
         return [this] { return sink_; };
     }
-    Heard heard() const { return std::lock_guard(mutex_), heard_; }
+    Heard heard() const { std::lock_guard lock(mutex_); return heard_; }
     GstState state() const { return GST_STATE(sink_); }
 
 private:
