@@ -381,6 +381,10 @@ class Kwin:
         self.notifier = spawn(test, ["plasmawindowed", "org.kde.plasma.notifications"], root / "plasma.log",
                               env=dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"))
         started(self.notifier, "Plasma's notifications", lambda: self.bus.name_has_owner("org.freedesktop.Notifications"))
+        # Out of the way before the user's window opens: the window plasmawindowed opens beside the popups
+        # (which Plasma 6 activates) comes seconds later on a cold start, and would take the focus then.
+        harness.wait_for(lambda: self.script(f"{self.find('Notifications')} ? ({self.find('Notifications')}.minimized = true) : false"),
+                         what="plasmawindowed's window")
         self.wayland = Wayland(root / name)
         self.input = self.wayland.bind("org_kde_kwin_fake_input", 4)
         self.wayland.send(self.input, 0, "ss", "Brindle's tests", "real clicks")  # authenticate
@@ -392,7 +396,9 @@ class Kwin:
         path, marker = self.log.parent / f"kwin-{number}.js", f"js: brindle-{number} "
         windows = "workspace.stackingOrder" if self.version >= 6 else \
             "workspace.clientList().sort((a, b) => a.stackingOrder - b.stackingOrder)"
-        path.write_text(f"const windows = {windows}; print('brindle-{number} ' + JSON.stringify({expression}));")
+        # A script that throws prints nothing of its own: the error is printed in place of the value.
+        path.write_text(f"const windows = {windows}; let answer; try {{ answer = {{ value: {expression} }}; }}"
+                        f"catch (error) {{ answer = {{ error: String(error) }}; }} print('brindle-{number} ' + JSON.stringify(answer));")
         scripting = dbus.Interface(self.bus.get_object("org.kde.KWin", "/Scripting"), "org.kde.kwin.Scripting")
         script = scripting.get_dbus_method("loadScript")(str(path), f"brindle-{number}", signature="ss")
         self.bus.get_object("org.kde.KWin", f"/Scripting/Script{script}" if self.version >= 6 else f"/{script}") \
@@ -400,14 +406,16 @@ class Kwin:
         line = harness.wait_for(lambda: next((l for l in self.log.read_text().splitlines() if l.startswith(marker)), None),
                                 what="KWin's script")
         scripting.unloadScript(f"brindle-{number}")
-        return json.loads(line[len(marker):])
+        answer = json.loads(line[len(marker):])
+        if "error" in answer:
+            raise AssertionError(f"KWin's script {expression!r}: {answer['error']}")
+        return answer.get("value")
 
     def find(self, title):
         return f"windows.find(w => w.caption == {json.dumps(title)})"
 
     def place(self):
-        """Out of the way: the window plasmawindowed opens beside the popups, which Plasma 6 activates."""
-        self.script(f"{self.find('Notifications')}.minimized = true")
+        pass
 
     def stacking(self):
         # Surfaces of the layer shell have no title: Brindle's is its panel.
