@@ -248,6 +248,19 @@ std::unique_ptr<SoundPlayer> createGstSoundPlayer(
     if (!playbin)
         return nullptr;
 
+    // Platform-specific: pulsesink names its stream "Playback Stream" over the media name among
+    // its properties, having been opened by autoaudiosink before playbin hands it over; it renames
+    // the stream to the title of the tags that reach it, so the media name goes along as a title.
+    if (GstElement* title = gst_element_factory_make("taginject", nullptr)) {
+        g_auto(GValue) name = G_VALUE_INIT;
+        g_value_init(&name, G_TYPE_STRING);
+        g_value_take_string(
+            &name, g_utf8_make_valid(mediaName.c_str(), static_cast<gssize>(mediaName.size())));
+        g_autofree gchar* quoted = gst_value_serialize(&name);
+        g_autofree gchar* tags = g_strconcat("title=", quoted, nullptr);
+        g_object_set(title, "tags", tags, nullptr);
+        g_object_set(playbin.get(), "audio-filter", title, nullptr);
+    }
     if (makeSink) {
         if (GstElement* sink = makeSink())
             g_object_set(playbin.get(), "audio-sink", sink, nullptr);
