@@ -337,7 +337,7 @@ class Sway:
         self.do_not_disturb(True)
 
     def do_not_disturb(self, on):
-        subprocess.run(["makoctl", "mode", "-s", "do-not-disturb" if on else "default"], check=True, capture_output=True)
+        self.mako.SetModes(dbus.Array(["do-not-disturb" if on else "default"], signature="s"))
 
     def banner(self, title):  # mako's surface, drawn only while a notification is visible
         return "namespace notifications" in self.log.read_text()
