@@ -27,8 +27,10 @@ public:
     // The path of the shipped resource name.extension, or none.
     virtual std::optional<std::string> resourcePath(std::string const& name, std::string const& extension)
         = 0;
-    // A player for the whole file, or none when it cannot be read or decoded.
-    virtual std::unique_ptr<SoundPlayer> createPlayer(std::string const& path) = 0;
+    // A player for the whole file, or none when it cannot be read or decoded. The media name says
+    // what plays, in the words the sound server shows the user beside Brindle's name.
+    virtual std::unique_ptr<SoundPlayer> createPlayer(std::string const& path, std::string const& mediaName)
+        = 0;
 };
 
 } // namespace brindle

@@ -28,27 +28,29 @@ AlarmSound::AlarmSound(Clock& clock, Sound& sound)
 }
 
 // The file is loaded afresh each time; three small WAV files are not worth a cache.
-void AlarmSound::play(std::string const& name, bool looping)
+void AlarmSound::play(std::string const& name, bool looping, std::string const& mediaName)
 {
     // Without the resource there is nothing to switch to, so whatever plays goes on playing.
     auto path = sound_.resourcePath(std::string(soundResourceName(name)), "wav");
     if (!path)
         return;
-    start(*path, looping);
+    start(*path, looping, mediaName);
 }
 
-void AlarmSound::start(std::string const& path, bool looping)
+void AlarmSound::start(std::string const& path, bool looping, std::string const& mediaName)
 {
     retryTimer_.reset();
     if (player_)
         player_->stop();
     // A file that cannot be decoded leaves no player: the alarm still rings, silently.
-    player_ = sound_.createPlayer(path);
+    player_ = sound_.createPlayer(path, mediaName);
     if (!player_)
         return;
     if (looping) {
-        player_->onOutputFailure([this, path] {
-            retryTimer_ = clock_.startTimer(outputRetrySeconds, false, [this, path] { start(path, true); });
+        // The new player is a new stream to the sound server, named as the lost one was.
+        player_->onOutputFailure([this, path, mediaName] {
+            retryTimer_ = clock_.startTimer(
+                outputRetrySeconds, false, [this, path, mediaName] { start(path, true, mediaName); });
         });
     }
     player_->play(looping);

@@ -27,12 +27,13 @@ class AlarmSound {
 public:
     AlarmSound(Clock& clock, Sound& sound);
 
-    void play(std::string const& name, bool looping);
+    // The media name tells the sound server, and the user looking at its streams, what plays.
+    void play(std::string const& name, bool looping, std::string const& mediaName);
     void stop();
     bool hasPlayer() const { return player_ != nullptr; }
 
 private:
-    void start(std::string const& path, bool looping);
+    void start(std::string const& path, bool looping, std::string const& mediaName);
 
     Clock& clock_;
     Sound& sound_;

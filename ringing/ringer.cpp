@@ -45,7 +45,7 @@ void Ringer::start(Alarm const& alarm, double sinceMs)
     schedule_.recordRing(RingRecord { alarm, sinceMs });
 
     // The sound starts before the panel is shown.
-    sound_.play(alarm.sound, true);
+    sound_.play(alarm.sound, true, "Alarm: " + alarm.title);
 
     // The buttons act on whatever rings when they are pressed, not on the alarm they were made
     // for: a panel that outlived a newer ring still stops or snoozes the current alarm.
@@ -113,7 +113,7 @@ void Ringer::snooze()
 void Ringer::preview(std::string const& sound)
 {
     if (!ringing_)
-        sound_.play(sound, false);
+        sound_.play(sound, false, "Sound preview");
 }
 
 void Ringer::presentPanel()

@@ -315,12 +315,13 @@ std::optional<std::string> FakePlatform::resourcePath(std::string const& name, s
     return "/resources/" + name + "." + extension;
 }
 
-std::unique_ptr<SoundPlayer> FakePlatform::createPlayer(std::string const& path)
+std::unique_ptr<SoundPlayer> FakePlatform::createPlayer(std::string const& path, std::string const& mediaName)
 {
     if (undecodable.contains(path))
         return nullptr;
     auto sound = std::make_shared<FakeSound>();
     sound->path = path;
+    sound->mediaName = mediaName;
     sounds.push_back(sound);
     return std::make_unique<FakeSoundPlayer>(sound, audioOutput);
 }

@@ -28,6 +28,7 @@ struct FakeTimerState {
 
 struct FakeSound {
     std::string path;
+    std::string mediaName;
     bool looping = false;
     bool playing = false;
     bool stopped = false;
@@ -150,7 +151,7 @@ public:
     void checkAllowed(std::function<void(bool allowed)> completion) override;
     // Sound.
     std::optional<std::string> resourcePath(std::string const& name, std::string const& extension) override;
-    std::unique_ptr<SoundPlayer> createPlayer(std::string const& path) override;
+    std::unique_ptr<SoundPlayer> createPlayer(std::string const& path, std::string const& mediaName) override;
     // Power.
     void observeWake(std::function<void()> action) override { wakeAction = std::move(action); }
     void setWakeUp(std::optional<double> atMs, std::function<void()> onWakeUp) override

@@ -108,6 +108,14 @@ public:
         gtk_box_pack_start(GTK_BOX(stack), snoozeButton, FALSE, FALSE, 0);
         gtk_container_add(GTK_CONTAINER(window), stack);
 
+        // A screen reader announces a notification when it appears, wherever the focus is, by its
+        // name: the alarm's title. The buttons are named by their labels.
+        AtkObject* accessible = gtk_widget_get_accessible(GTK_WIDGET(window));
+        atk_object_set_role(accessible, ATK_ROLE_NOTIFICATION);
+        g_autofree gchar* name
+            = g_utf8_make_valid(content.label.c_str(), static_cast<gssize>(content.label.size()));
+        atk_object_set_name(accessible, name);
+
         gtk_widget_show_all(GTK_WIDGET(window));
         // Should the window manager give it the focus all the same, no button has it: a key
         // meant for another window must not stop or snooze the alarm by accident.

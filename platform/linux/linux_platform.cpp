@@ -72,9 +72,10 @@ std::optional<std::string> LinuxPlatform::resourcePath(std::string const& name, 
     return findResource(*executable, name, extension);
 }
 
-std::unique_ptr<SoundPlayer> LinuxPlatform::createPlayer(std::string const& path)
+std::unique_ptr<SoundPlayer> LinuxPlatform::createPlayer(
+    std::string const& path, std::string const& mediaName)
 {
-    return createGstSoundPlayer(path);
+    return createGstSoundPlayer(path, mediaName);
 }
 
 void LinuxPlatform::observeWake(std::function<void()> action)

@@ -45,7 +45,7 @@ public:
     }
 
     std::optional<std::string> resourcePath(std::string const& name, std::string const& extension) override;
-    std::unique_ptr<SoundPlayer> createPlayer(std::string const& path) override;
+    std::unique_ptr<SoundPlayer> createPlayer(std::string const& path, std::string const& mediaName) override;
 
     void observeWake(std::function<void()> action) override;
     void setWakeUp(std::optional<double> atMs, std::function<void()> onWakeUp) override;

@@ -1,5 +1,6 @@
 #include "platform/linux/sound_player.h"
 
+#include "build_config.h"
 #include "platform/linux/gobject_ptr.h"
 
 #include <array>
@@ -72,15 +73,28 @@ bool isDecodableWave(std::string const& path)
     return false;
 }
 
+// What the sound server is told of the stream. The alarm role is the one that desktops let
+// through Do Not Disturb (Plasma mutes the event role) and key saved volumes on; the id and icon
+// let its mixer show Brindle's own name and icon beside the stream.
+GstStructure* streamProperties(std::string const& mediaName)
+{
+    g_autofree gchar* name = g_utf8_make_valid(mediaName.c_str(), static_cast<gssize>(mediaName.size()));
+    return gst_structure_new("props", "media.role", G_TYPE_STRING, "alarm", "media.name", G_TYPE_STRING, name,
+        "application.name", G_TYPE_STRING, "Brindle", "application.id", G_TYPE_STRING, build::applicationId,
+        "application.icon_name", G_TYPE_STRING, build::applicationId, nullptr);
+}
+
 class GstSoundPlayer final : public SoundPlayer {
 public:
-    GstSoundPlayer(GObjectPtr<GstElement> playbin, std::string uri)
+    GstSoundPlayer(GObjectPtr<GstElement> playbin, std::string uri, std::string const& mediaName)
         : playbin_(std::move(playbin))
         , uri_(std::move(uri))
+        , streamProperties_(streamProperties(mediaName), gst_structure_free)
     {
         g_object_set(
             playbin_.get(), "uri", uri_.c_str(), "flags", playFlagAudio | playFlagSoftVolume, nullptr);
         g_signal_connect(playbin_.get(), "about-to-finish", G_CALLBACK(onAboutToFinish), this);
+        g_signal_connect(playbin_.get(), "element-setup", G_CALLBACK(onElementSetup), this);
         auto bus = adopt(gst_element_get_bus(playbin_.get()));
         gst_bus_add_watch(bus.get(), onBusMessage, this);
     }
@@ -128,6 +142,18 @@ public:
     }
 
 private:
+    // Called for every element playbin makes, down to the sink autoaudiosink picks (pulsesink, or
+    // pipewiresink), before it opens its stream. Any sink that takes stream properties gets them.
+    static void onElementSetup(GstElement*, GstElement* element, gpointer data)
+    {
+        auto* self = static_cast<GstSoundPlayer*>(data);
+        GObjectClass* type = G_OBJECT_GET_CLASS(element);
+        if (g_object_class_find_property(type, "stream-properties"))
+            g_object_set(element, "stream-properties", self->streamProperties_.get(), nullptr);
+        if (g_object_class_find_property(type, "client-name"))
+            g_object_set(element, "client-name", "Brindle", nullptr);
+    }
+
     // Called on a streaming thread shortly before the file runs out. Queuing the same file
     // again is playbin's gapless path: the next pass follows the last sample of this one with
     // no silence and no restart of the audio output.
@@ -199,6 +225,7 @@ private:
 
     GObjectPtr<GstElement> playbin_;
     std::string const uri_;
+    std::unique_ptr<GstStructure, decltype(&gst_structure_free)> const streamProperties_;
     std::atomic<bool> looping_ { false };
     std::function<void()> onOutputFailure_;
     // The idle source that tells of a failure to start, while one is pending.
@@ -207,7 +234,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<SoundPlayer> createGstSoundPlayer(std::string const& path, AudioSinkFactory const& makeSink)
+std::unique_ptr<SoundPlayer> createGstSoundPlayer(
+    std::string const& path, std::string const& mediaName, AudioSinkFactory const& makeSink)
 {
     if (!isDecodableWave(path) || !initGStreamer())
         return nullptr;
@@ -220,11 +248,24 @@ std::unique_ptr<SoundPlayer> createGstSoundPlayer(std::string const& path, Audio
     if (!playbin)
         return nullptr;
 
+    // Platform-specific: pulsesink names its stream "Playback Stream" over the media name among
+    // its properties, having been opened by autoaudiosink before playbin hands it over; it renames
+    // the stream to the title of the tags that reach it, so the media name goes along as a title.
+    if (GstElement* title = gst_element_factory_make("taginject", nullptr)) {
+        g_auto(GValue) name = G_VALUE_INIT;
+        g_value_init(&name, G_TYPE_STRING);
+        g_value_take_string(
+            &name, g_utf8_make_valid(mediaName.c_str(), static_cast<gssize>(mediaName.size())));
+        g_autofree gchar* quoted = gst_value_serialize(&name);
+        g_autofree gchar* tags = g_strconcat("title=", quoted, nullptr);
+        g_object_set(title, "tags", tags, nullptr);
+        g_object_set(playbin.get(), "audio-filter", title, nullptr);
+    }
     if (makeSink) {
         if (GstElement* sink = makeSink())
             g_object_set(playbin.get(), "audio-sink", sink, nullptr);
     }
-    return std::make_unique<GstSoundPlayer>(std::move(playbin), uri);
+    return std::make_unique<GstSoundPlayer>(std::move(playbin), uri, mediaName);
 }
 
 } // namespace brindle::native

@@ -89,14 +89,14 @@ TEST(GstSound, AOneShotPlaysOnceAndALoopRepeatsWithoutAGapUntilStopped)
         SCOPED_TRACE(std::string(name));
         std::string const file = std::string(BRINDLE_SOUNDS_DIR) + "/" + std::string(name) + ".wav";
         Listener once;
-        auto player = createGstSoundPlayer(file, once.factory());
+        auto player = createGstSoundPlayer(file, "Test", once.factory());
         ASSERT_TRUE(player);
         player->play(false);
         ASSERT_TRUE(runUntil([&] { return once.heard().ended && once.state() == GST_STATE_NULL; }));
         double const length = once.heard().seconds;
 
         Listener listener;
-        player = createGstSoundPlayer(file, listener.factory());
+        player = createGstSoundPlayer(file, "Test", listener.factory());
         player->play(true);
         ASSERT_TRUE(runUntil([&] { return listener.heard().seconds > 1.6 * length; }));
         EXPECT_FALSE(listener.heard().ended);
@@ -117,7 +117,7 @@ TEST(GstSound, OnlyDecodableWaveFilesGetAPlayer)
     for (std::string bytes : { ""s, "RIFF\x24\0\0\0AVI LIST"s,
              "RIFF\xff\xff\0\0WAVEfmt \x02\0\0\0\x99\x99junkjunkjunkjunk"s + std::string(4096, '\x7f') }) {
         std::ofstream(path, std::ios::binary) << bytes;
-        EXPECT_FALSE(createGstSoundPlayer(path)) << bytes;
+        EXPECT_FALSE(createGstSoundPlayer(path, "Test")) << bytes;
     }
     std::remove(path.c_str());
 }

@@ -147,6 +147,11 @@ class SoundServer:
         for stale in self.root.glob("pipewire-0*"):  # so that a restart waits for PipeWire's own
             stale.unlink()
 
+    def streams(self):
+        """Each playing stream's properties, as the sound server (PulseAudio or pipewire-pulse) lists them."""
+        blocks = (command("pactl", "list", "sink-inputs") or "").split("Sink Input #")[1:]
+        return [dict(re.findall(r'^\s+([\w.]+) = "(.*)"$', block, re.M)) for block in blocks]
+
     def wait_loud(self, loud=True):
         """Until the RMS of the last half second recorded is above 2% of full scale, or that of the last
         three seconds (longer than any sound's loop: the chime's quiet tail is no silence) below it."""
@@ -177,8 +182,9 @@ class Gnome:
         (folder / "extension.js").write_text(script)
         (home / ".config/glib-2.0/settings").mkdir(parents=True)
         (home / ".config/glib-2.0/settings/keyfile").write_text(
-            f"[org/gnome/shell]\nenabled-extensions=['{EXTENSION}']\nwelcome-dialog-last-shown-version='99'\n")
-        env = dict(os.environ, HOME=str(home), GSETTINGS_BACKEND="keyfile", XDG_DATA_HOME=str(brindle.data_home))
+            f"[org/gnome/shell]\nenabled-extensions=['{EXTENSION}']\nwelcome-dialog-last-shown-version='99'\n"
+            "[org/gnome/desktop/notifications]\nshow-banners=false\n")  # Do Not Disturb
+        self.env = env = dict(os.environ, HOME=str(home), GSETTINGS_BACKEND="keyfile", XDG_DATA_HOME=str(brindle.data_home))
         bus = spawn(test, ["dbus-daemon", "--session", "--nofork", "--print-address"], stdout=subprocess.PIPE, text=True)
         env["DBUS_SYSTEM_BUS_ADDRESS"] = bus.stdout.readline().strip()
         logind = spawn(test, ["/usr/bin/python3", "-m", "dbusmock", "--template", "logind"],
@@ -206,6 +212,21 @@ class Gnome:
                       "org.gnome.Shell.Eval", f"(() => {{ {script} }})()") or ""
         text = eval(out.strip()[7:-1]) if out.startswith("(true, ") else ""  # quoted as Python does
         return json.loads(text) if text else None
+
+    def do_not_disturb(self, on):
+        subprocess.run(["gsettings", "set", "org.gnome.desktop.notifications", "show-banners", json.dumps(not on)],
+                       env=self.env, check=True)
+
+    def banner(self, title):  # critical ones come through Do Not Disturb
+        return self.eval(f"const n = global.brindle.Main.messageTray._notification;"
+                         f"return (n?.bannerBodyText ?? n?.body) == {json.dumps(title)};")
+
+    def power_save(self, mode=None):
+        """Mutter's monitors: 0 on, 3 off (blanked); -1 where it cannot switch them."""
+        call = ["gdbus", "call", "--session", "-d", "org.gnome.Mutter.DisplayConfig", "-o", "/org/gnome/Mutter/DisplayConfig",
+                "-m", f"org.freedesktop.DBus.Properties.{'Get' if mode is None else 'Set'}", "org.gnome.Mutter.DisplayConfig",
+                "PowerSaveMode", *([] if mode is None else [f"<{mode}>"])]
+        return int(re.search(r"-?\d+", command(*call) or "").group()) if mode is None else command(*call)
 
     def window(self, title):
         return f"global.display.list_all_windows().find(w => w.get_title() == {json.dumps(title)})"
@@ -306,12 +327,20 @@ class Sway:
         self.wayland.send(keyboard, 0, "uu", 1, len(keymap), fds=[fd])  # keymap, XKB v1
         self.wayland.roundtrip()
         os.close(fd)
-        (runtime / "mako.conf").write_text("anchor=top-right\nwidth=300\nheight=100\nmargin=10\n")
+        (runtime / "mako.conf").write_text("anchor=top-right\nwidth=300\nheight=100\nmargin=10\n[mode=do-not-disturb]\n"
+                                           "invisible=1\n[mode=do-not-disturb app-name=Brindle urgency=critical]\ninvisible=0\n")
         mako, bus = spawn(test, ["mako", "-c", runtime / "mako.conf"], runtime / "mako.log"), dbus.SessionBus()
         self.mako = dbus.Interface(started(mako, "mako", lambda: bus.name_has_owner("org.freedesktop.Notifications")
                                            and bus.get_object("org.freedesktop.Notifications", "/fr/emersion/Mako")),
                                    "fr.emersion.Mako")
         self.backend = "wayland"
+        self.do_not_disturb(True)
+
+    def do_not_disturb(self, on):
+        self.mako.SetModes(dbus.Array(["do-not-disturb" if on else "default"], signature="s"))
+
+    def banner(self, title):  # mako's surface, drawn only while a notification is visible
+        return "namespace notifications" in self.log.read_text()
 
     def nodes(self, node=None):
         node = node or json.loads(command("swaymsg", "-t", "get_tree", "-r"))
@@ -325,7 +354,7 @@ class Sway:
     def stacking(self):
         """The windows, then the panel while it shows, on the overlay layer above them all."""
         panel = harness.find(self.brindle.process and harness.application_of(self.brindle.process.pid), lambda n: n.getRole()
-                             == pyatspi.ROLE_FRAME and n.name == "Brindle alarm" and n.getState().contains(pyatspi.STATE_SHOWING))
+                             == pyatspi.ROLE_NOTIFICATION and n.getState().contains(pyatspi.STATE_SHOWING))
         overlay = "namespace brindle-alarm layer 3" in self.log.read_text()
         return [n["name"] for n in self.nodes() if n.get("pid")] + ["Brindle alarm"] * bool(panel and overlay)
 
@@ -381,6 +410,13 @@ class Kwin:
         self.notifier = spawn(test, ["plasmawindowed", "org.kde.plasma.notifications"], root / "plasma.log",
                               env=dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"))
         started(self.notifier, "Plasma's notifications", lambda: self.bus.name_has_owner("org.freedesktop.Notifications"))
+        # Out of the way before the user's window opens: the window plasmawindowed opens beside the popups
+        # (which Plasma 6 activates) comes seconds later on a cold start, and would take the focus then.
+        harness.wait_for(lambda: self.script(f"{self.find('Notifications')} ? ({self.find('Notifications')}.minimized = true) : false"),
+                         what="plasmawindowed's window")
+        self.server = dbus.Interface(self.bus.get_object("org.freedesktop.Notifications", "/org/freedesktop/Notifications"),
+                                     "org.freedesktop.Notifications")
+        self.do_not_disturb(True)
         self.wayland = Wayland(root / name)
         self.input = self.wayland.bind("org_kde_kwin_fake_input", 4)
         self.wayland.send(self.input, 0, "ss", "Brindle's tests", "real clicks")  # authenticate
@@ -392,7 +428,9 @@ class Kwin:
         path, marker = self.log.parent / f"kwin-{number}.js", f"js: brindle-{number} "
         windows = "workspace.stackingOrder" if self.version >= 6 else \
             "workspace.clientList().sort((a, b) => a.stackingOrder - b.stackingOrder)"
-        path.write_text(f"const windows = {windows}; print('brindle-{number} ' + JSON.stringify({expression}));")
+        # A script that throws prints nothing of its own: the error is printed in place of the value.
+        path.write_text(f"const windows = {windows}; let answer; try {{ answer = {{ value: {expression} }}; }}"
+                        f"catch (error) {{ answer = {{ error: String(error) }}; }} print('brindle-{number} ' + JSON.stringify(answer));")
         scripting = dbus.Interface(self.bus.get_object("org.kde.KWin", "/Scripting"), "org.kde.kwin.Scripting")
         script = scripting.get_dbus_method("loadScript")(str(path), f"brindle-{number}", signature="ss")
         self.bus.get_object("org.kde.KWin", f"/Scripting/Script{script}" if self.version >= 6 else f"/{script}") \
@@ -400,14 +438,27 @@ class Kwin:
         line = harness.wait_for(lambda: next((l for l in self.log.read_text().splitlines() if l.startswith(marker)), None),
                                 what="KWin's script")
         scripting.unloadScript(f"brindle-{number}")
-        return json.loads(line[len(marker):])
+        answer = json.loads(line[len(marker):])
+        if "error" in answer:
+            raise AssertionError(f"KWin's script {expression!r}: {answer['error']}")
+        return answer.get("value")
+
+    def do_not_disturb(self, on):
+        if on:
+            self.inhibition = self.server.Inhibit("python3", "Do Not Disturb", dbus.Dictionary({}, signature="sv"))
+        else:
+            self.server.UnInhibit(self.inhibition)
+        assert self.server.get_dbus_method("Get", "org.freedesktop.DBus.Properties")(
+            "org.freedesktop.Notifications", "Inhibited") == on, "Plasma's Do Not Disturb"
+
+    def banner(self, title):
+        return any(popup[1] == title for popup in self.popups())
 
     def find(self, title):
         return f"windows.find(w => w.caption == {json.dumps(title)})"
 
     def place(self):
-        """Out of the way: the window plasmawindowed opens beside the popups, which Plasma 6 activates."""
-        self.script(f"{self.find('Notifications')}.minimized = true")
+        pass
 
     def stacking(self):
         # Surfaces of the layer shell have no title: Brindle's is its panel.
@@ -483,6 +534,8 @@ class DesktopSessionTest(unittest.TestCase):
             harness.wait_for(lambda: session.focused() == "Other app" and focus_log.read_text().endswith("True\n"),
                              what="the other window to take the focus")
 
+            if isinstance(session, Gnome) and session.power_save() != -1:  # idle blanked the screen
+                session.power_save(3)
             now = harness.now_ms()
             brindle.write_store([harness.alarm("t1/tea", now + 12000, "Tea", sound="chime"), harness.alarm("t2/bus", now + 30000, "Bus")])
             brindle.start()
@@ -490,6 +543,13 @@ class DesktopSessionTest(unittest.TestCase):
                 harness.wait_for(lambda: brindle.check_running() or [n for n in session.notifications() if n[1] == title],
                                  what=f"{title}'s notification")
                 harness.wait_for(lambda: "Brindle alarm" in session.stacking(), what="the panel")
+                harness.wait_for(lambda: session.banner(title), what=f"{title}'s banner under Do Not Disturb")
+                if isinstance(session, Gnome):
+                    self.assertIn(session.power_save(), (0, -1), "the screen stayed dark")
+                # Announced by a screen reader as it appears: a notification named by the alarm.
+                panel = harness.find(harness.application_of(brindle.process.pid), lambda n: n.getRole() == pyatspi.ROLE_NOTIFICATION)
+                self.assertEqual((panel.name, sorted(b.name for b in pyatspi.findAllDescendants(
+                    panel, lambda b: b.getRole() == pyatspi.ROLE_PUSH_BUTTON))), (title, ["Snooze 5 minutes", "Stop alarm"]))
                 self.assertEqual((session.focused(), focus_log.read_text().count("False")), ("Other app", 0),
                                  "the panel took the keyboard focus when it appeared")
                 self.assertEqual([[*n[:2], sorted(n[2])] for n in session.notifications() if n[0] == "Brindle alarm"],
@@ -504,6 +564,13 @@ class DesktopSessionTest(unittest.TestCase):
                     time.sleep(2)
                     sound.start(again=True)
                     sound.wait_loud()
+                # The sound server knows the stream as Brindle's alarm, also after it came back.
+                app_id = entry.name.removesuffix(".desktop")
+                self.assertIn({"media.role": "alarm", "media.name": f"Alarm: {title}", "application.id": app_id,
+                               "application.icon_name": app_id}, [{k: s.get(k) for k in ("media.role", "media.name", "application.id",
+                                                                   "application.icon_name")} for s in sound.streams()
+                                                                  if s.get("application.name") == "Brindle"])
+                if title == "Bus":
                     session.fullscreen("Other app", True)
                 session.click("Other app")
                 harness.wait_for(lambda: session.focused() == "Other app", what="the other window to keep the focus")
@@ -529,8 +596,11 @@ class DesktopSessionTest(unittest.TestCase):
             harness.wait_for(lambda: session.focused() == "Brindle", what="Brindle to take the focus")
             session.click("Other app")
             harness.wait_for(lambda: session.focused() == "Other app", what="the other window to take the focus")
+            session.do_not_disturb(False)  # a reminder follows it: never critical
             brindle.schedule(harness.alarm("t3/pay", harness.now_ms() + 1000, "Pay", mode="reminder"))
             harness.wait_for(lambda: "Pay" in [n[1] for n in session.notifications()], what="the reminder")
+            if isinstance(session, Gnome):
+                self.assertEqual([n[3] for n in session.notifications() if n[1] == "Pay"], [1], "a reminder's urgency")
             session.answer("Pay", None)
             harness.wait_for(lambda: session.focused() == "Brindle", what="Brindle to take the focus")
 

@@ -51,6 +51,8 @@ TEST_F(BrindleTest, ARingingAlarmOpensItsOutputAgainUntilItPlaysAndAPreviewStays
     platform.advance(1'500);
     EXPECT_EQ(playing(), "/resources/chime.wav");
     EXPECT_TRUE(platform.playingSound()->looping);
+    EXPECT_EQ(platform.playingSound()->mediaName, "Alarm: Title of t1")
+        << "the new stream named as the first";
 
     platform.playingSound()->loseOutput();
     panel()->content.onStop();

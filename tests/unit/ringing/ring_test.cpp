@@ -68,14 +68,14 @@ TEST_F(Ring, PlaysShippedSoundsByExactNameAndTheBellForAnyOther)
     AlarmSound sound(platform, platform);
     for (auto [name, file] : { std::pair { "bell", "bell" }, { "chime", "chime" }, { "digital", "digital" },
              { "Bell", "bell" }, { "", "bell" }, { "digital ", "bell" } }) {
-        sound.play(name, false);
+        sound.play(name, false, "Test");
         EXPECT_EQ(playing(), "/resources/" + std::string(file) + ".wav") << name;
     }
     // Without the file of the sound asked for, what plays goes on playing.
-    sound.play("chime", true);
+    sound.play("chime", true, "Test");
     platform.resources.erase("bell");
     for (auto name : { "bell", "unknown" })
-        sound.play(name, false);
+        sound.play(name, false, "Test");
     EXPECT_EQ(playing(), "/resources/chime.wav");
     EXPECT_TRUE(platform.playingSound()->looping);
     sound.stop();
