@@ -361,7 +361,14 @@ class Sway:
     def focused(self):
         return next((n["name"] for n in self.nodes() if n.get("focused")), "")
 
+    def drawn(self):
+        """Whether sway has drawn the layout its tree shows: a new layout is a transaction, committed at
+        once and applied once every window has drawn its new size, and a click hits what was applied."""
+        committed = re.findall(r"Transaction (0x[0-9a-f]+) committing", text := self.log.read_text())
+        return not committed or f"Applying transaction {committed[-1]}" in text
+
     def click(self, title, across=0.9):
+        harness.wait_for(self.drawn, what="sway to draw its layout")
         r = next(n for n in self.nodes() if n.get("name") == title)["rect"]
         swaymsg(f"seat - cursor set {r['x'] + int(r['width'] * across)} {r['y'] + r['height'] // 2}, {self.CLICK}")
 
