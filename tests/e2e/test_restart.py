@@ -1,4 +1,4 @@
-"""Brindle from its installed user unit, under a real systemd user manager (Debian 12's 252): started with the
+"""Brindle from its installed user unit, under a real systemd user manager (Debian 12's 252, and 257 in the Debian 13 root): started with the
 graphical session, a confirmed quit stays quit, and after SIGKILL or SIGABRT it comes back and rings an alarm
 that fell due after the kill."""
 
