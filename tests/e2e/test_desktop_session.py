@@ -16,6 +16,7 @@ import signal
 import socket
 import struct
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -25,6 +26,7 @@ import dbus
 import pyatspi
 
 import harness
+from test_wake_up import user_manager
 
 RATE = 8000
 # Another application, which says on standard output when it gains or loses the keyboard focus.
@@ -33,6 +35,16 @@ OTHER_APP = ("import gi; gi.require_version('Gtk', '3.0'); from gi.repository im
              "w.connect('notify::has-toplevel-focus', lambda w, p: print(w.props.has_toplevel_focus, flush=True)); "
              "w.show_all(); Gtk.main()")
 EXTENSION = "unsafe@brindle.test"
+# GNOME Shell as a GNOME session runs it, in a user unit: a cgroup namespace of its own shows it the path
+# a user manager gives that unit. Only there does Mutter start Xwayland on demand, and again after it
+# went; elsewhere it takes Xwayland for its own and exits with it. AS_USER_UNIT_ENDED ends what is left
+# in those cgroups and removes their folders.
+CGROUP = "mount -t cgroup2 none /sys/fs/cgroup && session=/sys/fs/cgroup$(sed -n 's/^0:://p' /proc/self/cgroup)/$0 && "
+AS_USER_UNIT = (CGROUP + "unit=$session/user.slice/user@0.service/session.slice/org.gnome.Shell@wayland.service && "
+                "mkdir -p $unit && echo $$ > $session/cgroup.procs && exec unshare -C sh -c 'echo $$ > $0/cgroup.procs && "
+                "exec \"$@\"' $unit \"$@\"")
+AS_USER_UNIT_ENDED = (CGROUP + "[ ! -d $session ] || { echo 1 > $session/cgroup.kill; for i in $(seq 100); do "
+                      "grep -q 'populated 0' $session/cgroup.events && break; sleep 0.1; done; find $session -depth -type d -exec rmdir {} +; }")
 
 
 def spawn(test, arguments, log=None, **options):
@@ -166,7 +178,7 @@ class Gnome:
     """GNOME Shell, headless on Wayland with its Xwayland and two monitors, or the window manager of
     the test's X server; its extension unlocks Eval and hands it the shell's modules."""
 
-    def __init__(self, test, brindle, x11=False):
+    def __init__(self, test, brindle, x11=False, unit=False):
         self.x11, root, home, self.wayland = x11, brindle.root, brindle.root / "home", f"brindle-gnome-{os.getpid()}"
         version = re.search(r"(\d+)", command("gnome-shell", "--version") or "0").group(1)
         enable = "global.context.unsafe_mode = true; global.brindle = { Main, Clutter, GLib };"
@@ -193,7 +205,17 @@ class Gnome:
         started(logind, "the stand-in logind", lambda: system.name_has_owner("org.freedesktop.login1"))
         mode = ["--x11", "--replace"] if x11 else ["--headless", "--wayland", *["--virtual-monitor", "1600x1000"] * 2,
                                                    "--wayland-display", self.wayland]
-        shell = spawn(test, ["gnome-shell", *mode], root / "shell.log", env=env)
+        if unit:  # Its user manager on the session bus, which starts the X11 services when Xwayland starts.
+            units = root / "manager/.config/systemd/user"
+            units.mkdir(parents=True)
+            (units / "gnome-session-x11-services-ready.target").write_text("[Unit]\nDescription=X11 services\n")
+            (units / "org.gnome.SettingsDaemon.XSettings.service").symlink_to("/dev/null")
+            test.enterContext(user_manager("unshare", "-m", "--propagation", "private", home=root / "manager",
+                                           bus=os.environ["DBUS_SESSION_BUS_ADDRESS"]))
+            cgroup = f"brindle-gnome-{os.getpid()}"
+            test.addCleanup(subprocess.run, ["unshare", "-m", "sh", "-c", AS_USER_UNIT_ENDED, cgroup], check=True)
+        shell = spawn(test, [*(["unshare", "-m", "sh", "-c", AS_USER_UNIT, cgroup] if unit else []), "gnome-shell", *mode],
+                      root / "shell.log", env=env)
         # GNOME starts in its overview, which takes no activation requests from windows. A keyboard,
         # without which no window has the keyboard focus; a pointer for real clicks.
         started(shell, f"GNOME Shell {version}", lambda: self.eval(
@@ -518,6 +540,31 @@ class DesktopSessionTest(unittest.TestCase):
 
     def test_kwin(self):
         self.scenario(Kwin)
+
+    def test_gnome_xwayland_lost(self):
+        """Xwayland goes while an alarm rings: GTK ends Brindle with a failure, its unit starts it again (as
+        test_restart shows under systemd), and the ring goes on where it was, until it is answered."""
+        saved = dict(os.environ)
+        self.addCleanup(lambda: (os.environ.clear(), os.environ.update(saved)))
+        with harness.Brindle(start=False, notifications=False, arguments=["--gapplication-service"]) as brindle:
+            sound = SoundServer(self, brindle.root)
+            sound.start()
+            session = Gnome(self, brindle, unit=True)
+            brindle.write_store([harness.alarm("t1/wake", harness.now_ms() + 8000, "Wake")])
+            brindle.start()
+            harness.wait_for(lambda: brindle.check_running() or "Brindle alarm" in session.stacking(), what="the panel")
+            sound.wait_loud()
+            subprocess.run(["pkill", "-KILL", "-x", "Xwayland"], check=True)
+            self.assertNotEqual(brindle.process.wait(10), 0, "Brindle must end with a failure, which its unit restarts")
+            lost = time.monotonic()
+            brindle.relaunch()
+            harness.wait_for(lambda: brindle.check_running() or "Brindle alarm" in session.stacking(), what="the panel again")
+            sound.wait_loud()
+            print(f"ringing again {time.monotonic() - lost:.1f} s after Brindle ended", file=sys.stderr)
+            session.answer("Wake", "Stop alarm")
+            sound.wait_loud(False)
+            harness.wait_for(lambda: "Brindle alarm" not in session.stacking(), what="the panel to go")
+            self.assertIn("t1/wake", brindle.defaults_path.read_text(), "delivered, once")
 
     def scenario(self, desktop):
         saved = dict(os.environ)

@@ -28,19 +28,19 @@ JOINING_UNITS = {"dbus.socket": "[Socket]\nListenStream=%t/unused\n", "dbus.serv
 
 
 @contextlib.contextmanager
-def user_manager(*enter, home=None):
+def user_manager(*enter, home=None, bus=None):
     """A user manager whose folders lie in the build tree, which the Debian root shows at the same path; given
-    a home, it joins the bus already running there."""
+    a home, it joins the bus already running there, or the bus at the address given."""
     units = (home := home or Path(tempfile.mkdtemp(dir=BUILD))) / ".config/systemd/user"
     (units / "sockets.target.wants").mkdir(parents=True, exist_ok=True)
     # The manager takes up the bus only once its own bus units run: on a bus already there, stand-ins.
-    joins = (home / "bus").exists()
+    joins = bus is not None or (home / "bus").exists()
     for name, text in (JOINING_UNITS if joins else BUS_UNITS).items():
         (units / name).write_text(text)
     for wants, name in (("sockets.target.wants", "dbus.socket"), ("default.target.wants", "dbus.service"))[:1 + joins]:
         (units / wants).mkdir(exist_ok=True)
         (units / wants / name).symlink_to(units / name)
-    address = f"unix:path={home}/bus"
+    address = bus or f"unix:path={home}/bus"
     process = subprocess.Popen([*enter, "env", f"XDG_RUNTIME_DIR={home}", f"HOME={home}",
                                 f"DBUS_SESSION_BUS_ADDRESS={address}", "sh", "-c", BOOTED])
 
