@@ -26,6 +26,9 @@ PLANNER_URL = f"https://localhost:{APP_PORT}/planner"
 TIMEOUT = 60.0  # Generous: the machines are shared and WebKit starts slowly.
 SKIPPED = 77  # The exit status CTest reports as "Not Run" (the tests' SKIP_RETURN_CODE).
 STRICT = os.environ.get("CI") == "true"  # scripts/test sets it
+# The build's application id and folder name: a development build has its own.
+APP_ID = os.environ.get("BRINDLE_APP_ID", "app.brindle.Brindle")
+FOLDER = os.environ.get("BRINDLE_FOLDER_NAME", "Brindle")
 
 
 def need(available, what):
@@ -229,7 +232,7 @@ class Brindle:
         self.data_home, self.config_home, self.home = self.root / "data", self.root / "config", self.root / "home"
         for folder in (self.data_home / "applications", self.config_home, self.home):
             folder.mkdir(parents=True)
-        self.store_path, self.defaults_path = self.data_home / "Brindle/alarms.json", self.config_home / "Brindle/defaults.json"
+        self.store_path, self.defaults_path = self.data_home / FOLDER / "alarms.json", self.config_home / FOLDER / "defaults.json"
         self.opened_path, self.log_path = self.root / "opened-urls.txt", self.root / "brindle.log"
         self.hub = self.page = Hub()
         self.servers, self.process, self.log, self.notification_server, self.mock = [], None, None, None, None

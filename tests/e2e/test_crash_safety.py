@@ -9,7 +9,7 @@ import unittest
 
 import dbus
 
-from harness import Brindle, alarm, main, wait_for
+from harness import APP_ID, Brindle, alarm, main, wait_for
 
 KILLS = int(os.environ.get("BRINDLE_KILL_COUNT") or 30)
 TEMPORARY = ".alarms.json.brindle-tmp"
@@ -53,7 +53,7 @@ class CrashSafety(unittest.TestCase):
                     break  # The last run ends as the session ends it, and clears whatever a kill left.
                 brindle.process.kill()  # As a crash or the out-of-memory killer would.
                 brindle.process.wait()
-                wait_for(lambda: not bus.name_has_owner("app.brindle.Brindle"), what="the bus to free Brindle's name")
+                wait_for(lambda: not bus.name_has_owner(APP_ID), what="the bus to free Brindle's name")
 
                 floor = max([floor, *map(tuple, brindle.hub.reports_named("acked"))])
                 stored = brindle.stored_alarms()

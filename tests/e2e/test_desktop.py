@@ -13,7 +13,7 @@ import dbus
 import dbusmock
 import pyatspi
 
-from harness import (APP_PORT, PLANNER_URL, Brindle, alarm, application_of, close_window, find, main, now_ms, panel_shown,
+from harness import (APP_ID, APP_PORT, PLANNER_URL, Brindle, alarm, application_of, close_window, find, main, now_ms, panel_shown,
                      press, visible_windows, wait_for, xdotool)
 
 MINUTE = 60e3
@@ -84,10 +84,10 @@ class Desktop(dbusmock.DBusTestCase):
         # a click on it shows the closed window; the same key replaces it, another key does not.
         brindle.schedule(alarm("t1/main", now_ms() + 1500, "Pay A & B <today>", "notify"))
         first = wait_for(self.reminders, what="the reminder")[0]
-        self.assertEqual(first, {"app_name": "Brindle", "replaces_id": 0, "app_icon": "app.brindle.Brindle",
+        self.assertEqual(first, {"app_name": "Brindle", "replaces_id": 0, "app_icon": APP_ID,
                                  "summary": "Brindle reminder", "body": "Pay A &amp; B &lt;today&gt;",
                                  "actions": ["default", "Show Brindle"],
-                                 "hints": {"desktop-entry": "app.brindle.Brindle", "sound-name": "message-new-instant"}})
+                                 "hints": {"desktop-entry": APP_ID, "sound-name": "message-new-instant"}})
         close_window(self.window)
         wait_for(lambda: not visible_windows(brindle.process.pid), what="the window to hide")
         for server_id in (77, 1):  # Somebody else's first.
