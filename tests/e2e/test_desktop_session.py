@@ -212,7 +212,7 @@ class Gnome:
             (units / "org.gnome.SettingsDaemon.XSettings.service").symlink_to("/dev/null")
             test.enterContext(user_manager("unshare", "-m", "--propagation", "private", home=root / "manager",
                                            bus=os.environ["DBUS_SESSION_BUS_ADDRESS"]))
-            cgroup = f"brindle-gnome-{os.getpid()}"
+            cgroup = root.name  # unique: the PID is the same in every test's namespace
             test.addCleanup(subprocess.run, ["unshare", "-m", "sh", "-c", AS_USER_UNIT_ENDED, cgroup], check=True)
         shell = spawn(test, [*(["unshare", "-m", "sh", "-c", AS_USER_UNIT, cgroup] if unit else []), "gnome-shell", *mode],
                       root / "shell.log", env=env)
