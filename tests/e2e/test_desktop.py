@@ -20,9 +20,9 @@ MINUTE = 60e3
 
 
 class Desktop(dbusmock.DBusTestCase):
-    def node(self, role, name, root=None):
+    def node(self, role, name, root=None):  # by the role's number: its name differs between AT-SPI releases
         return wait_for(lambda: find(root or application_of(self.brindle.process.pid),
-                                     lambda n: n.getRoleName() == role and n.name == name), what=f"{role} {name!r}")
+                                     lambda n: n.getRole() == role and n.name == name), what=f"{role} {name!r}")
 
     def reminders(self):
         return [n for n in self.brindle.notifications() if n["summary"] == "Brindle reminder"]
@@ -101,9 +101,9 @@ class Desktop(dbusmock.DBusTestCase):
         self.assertIsNone(self.wake_up())
         brindle.schedule(alarm("t3/main", now_ms() + 3000, "Take the <bread> & out"))
         brindle.wait_panel()
-        self.node("label", "Take the <bread> & out")
+        self.node(pyatspi.ROLE_LABEL, "Take the <bread> & out")
         self.assertEqual(wait_for(self.inhibitors, what="the lid inhibitor"), [("handle-lid-switch", "Brindle", "block")])
-        press(self.node("push button", "Snooze 5 minutes"))
+        press(self.node(pyatspi.ROLE_PUSH_BUTTON, "Snooze 5 minutes"))
         wait_for(lambda: not panel_shown(), what="the panel to close")
         stored = wait_for(lambda: brindle.stored_alarms()[1:] and brindle.stored_alarms(), what="the snooze")
         self.assertEqual(self.inhibitors(), [])
@@ -138,14 +138,14 @@ class Desktop(dbusmock.DBusTestCase):
         brindle.schedule(ahead)
         self.key("ctrl+q")
         question = wait_for(self.question, what="the quit question")
-        self.assertTrue(self.node("push button", "Keep running", question).getState().contains(pyatspi.STATE_IS_DEFAULT))
+        self.assertTrue(self.node(pyatspi.ROLE_PUSH_BUTTON, "Keep running", question).getState().contains(pyatspi.STATE_IS_DEFAULT))
         brindle.schedule(ahead, alarm("r1/main", now_ms() + 3000, "Water the plants", "notify"))
         wait_for(lambda: "Water the plants" in [n["body"] for n in self.reminders()], what="the reminder while the question is up")
         xdotool("key", "Return")
         wait_for(lambda: self.question() is None, what="the question to close")
         self.assertEqual(page.run("return document.title"), "Planner under test")
         self.key("ctrl+q")
-        press(self.node("push button", "Quit", wait_for(self.question, what="the quit question again")))
+        press(self.node(pyatspi.ROLE_PUSH_BUTTON, "Quit", wait_for(self.question, what="the quit question again")))
         self.assertEqual(brindle.process.wait(60), 0)
 
 

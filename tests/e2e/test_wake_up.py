@@ -4,6 +4,7 @@ WakeSystem timer, replaced on change, removed when none is set and at quit; 252 
 import contextlib
 import math
 import os
+import re
 import select
 import subprocess
 import sys
@@ -138,12 +139,18 @@ def main():
         wakes.stdin.write("quit\n")
         assert (wakes.wait(30), timers(bus), wakes.stderr.read()) == (0, [], ""), "removed at quit, nothing said"
 
+    # This machine's own manager: Debian 12's 252 takes no wake-up timer from a user, which Brindle says
+    # once; 254 and later (a Debian 13 machine) hold it, as the root's does above.
     with user_manager("unshare", "-m", "--propagation", "private") as (bus, address):
+        version = bus.get_object("org.freedesktop.systemd1", "/org/freedesktop/systemd1").Get(
+            "org.freedesktop.systemd1.Manager", "Version", dbus_interface=dbus.PROPERTIES_IFACE)
         wakes = probe(address, f"set {ahead}\n")
-        assert select.select([wakes.stderr], [], [], 30)[0], "nothing said"
-        assert "alarms cannot wake this machine" in wakes.stderr.readline()
+        if int(re.match(r"\d+", str(version)).group()) < 254:
+            assert "alarms cannot wake this machine" in said(wakes)
+        else:
+            wait_for(lambda: timers(bus), what="the timer")
         wakes.stdin.write("quit\n")
-        assert (wakes.wait(30), timers(bus), wakes.stderr.read()) == (0, [], ""), "one line only, no timer"
+        assert (wakes.wait(30), timers(bus), wakes.stderr.read()) == (0, [], ""), "one line only, no timer left"
 
 
 if __name__ == "__main__":
