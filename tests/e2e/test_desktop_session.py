@@ -269,11 +269,14 @@ class Gnome:
     def focused(self):
         return self.eval("return global.display.focus_window?.get_title() ?? '';")
 
+    @staticmethod
+    def clicking(where):  # the script of a click at `where`, a point in stage coordinates
+        return (f"{{ const C = global.brindle.Clutter, p = global.brindlePointer, [x, y] = {where};"
+                "p.notify_absolute_motion(C.CURRENT_TIME, x, y);"
+                "[C.ButtonState.PRESSED, C.ButtonState.RELEASED].forEach(s => p.notify_button(C.CURRENT_TIME, 1, s)); }")
+
     def click_at(self, where):
-        self.eval(f"const C = global.brindle.Clutter, p = global.brindlePointer, [x, y] = {where};"
-                  "p.notify_absolute_motion(C.CURRENT_TIME, x, y);"
-                  "[C.ButtonState.PRESSED, C.ButtonState.RELEASED].forEach(s => p.notify_button(C.CURRENT_TIME, 1, s));"
-                  "return 1;")
+        self.eval(f"{self.clicking(where)} return 1;")
 
     def click(self, title, across=0.9):
         self.click_at(f"(r => [r.x + r.width * {across}, r.y + r.height / 2])({self.window(title)}.get_frame_rect())")
@@ -295,15 +298,16 @@ class Gnome:
                              f".actions.find(a => a.label == {json.dumps(label)}); a.activate ? a.activate() : a.callback(); return 1;")
             assert done == 1, f"the notification's {label!r} did not run"
             return
-        # A real click on its banner, once shown: GNOME hands a token for real clicks alone.
-        banner = "global.brindle.Main.messageTray._banner"
+        # A real click on its banner, once shown: GNOME hands a token for real clicks alone. It goes in the call
+        # that sees the banner shown, so the banner cannot move on or hide in between.
         # GNOME 48 keeps the shell's own banner ("Screen Lock disabled") up and the queue waiting: both move on.
-        harness.wait_for(lambda: self.eval(f"const t = global.brindle.Main.messageTray, n = t._notification;"
-                                           "if (n?.title != 'Brindle reminder') { n?.destroy(); t._updateState(); }"
-                                           f"return global.brindle.Main.messageTray._notificationState == 2 && "
-                                           f"{banner}?.notification?.title == 'Brindle reminder';"), what="the banner")
-        self.click_at(f"(([x, y], [w, h]) => [x + w / 2, y + h / 2])({banner}.get_transformed_position(),"
-                      f"{banner}.get_transformed_size())")
+        banner = "t._banner"
+        harness.wait_for(lambda: self.eval("const t = global.brindle.Main.messageTray, n = t._notification;"
+                                           "if (n?.title != 'Brindle reminder') { n?.destroy(); t._updateState(); return false; }"
+                                           f"if (t._notificationState != 2 || {banner}?.notification != n) return false;"
+                                           + self.clicking(f"(([x, y], [w, h]) => [x + w / 2, y + h / 2])("
+                                                           f"{banner}.get_transformed_position(), {banner}.get_transformed_size())")
+                                           + "return true;"), what="the banner")
 
     def panel_place(self):  # its monitor, and whether it is centred on it
         return self.eval(f"const w = {self.window('Brindle alarm')}, r = w.get_frame_rect(), a = w.get_work_area_current_monitor();"
