@@ -1,5 +1,7 @@
 #include "text/json.h"
 
+#include <algorithm>
+#include <charconv>
 #include <limits>
 
 namespace brindle {
@@ -50,6 +52,76 @@ bool fitsRapidJson(std::string_view text)
     return text.size() <= std::numeric_limits<rapidjson::SizeType>::max();
 }
 
+// Reads the JSON number at `at` as far as the parser takes it, moves `at` past it, and tells
+// whether the number is beyond the largest double. Its order of magnitude settles that for all
+// but the numbers from 1e308 up, which are read to see.
+bool numberBeyondDouble(std::string_view json, std::string_view::size_type& at)
+{
+    auto const start = at;
+    auto digits = [&] {
+        auto const from = at;
+        while (at < json.size() && json[at] >= '0' && json[at] <= '9')
+            ++at;
+        return json.substr(from, at - from);
+    };
+    auto next
+        = [&](std::string_view oneOf) { return at < json.size() && oneOf.find(json[at]) != oneOf.npos; };
+    at += next("-");
+    auto const whole = digits();
+    std::string_view fraction;
+    if (next(".")) {
+        ++at;
+        fraction = digits();
+    }
+    long exponent = 0;
+    if (next("eE")) {
+        ++at;
+        bool const negative = next("-");
+        at += next("+-");
+        for (char c : digits())
+            exponent = std::min(exponent * 10 + (c - '0'), 1'000'000L);
+        exponent = negative ? -exponent : exponent;
+    }
+    // The number is at least 10^(order - 1) and below 10^order.
+    auto const firstWhole = whole.find_first_not_of('0');
+    auto const firstFraction = fraction.find_first_not_of('0');
+    if (firstWhole == whole.npos && firstFraction == fraction.npos)
+        return false; // zero
+    long const order = exponent
+        + (firstWhole != whole.npos ? static_cast<long>(whole.size() - firstWhole)
+                                    : -static_cast<long>(firstFraction));
+    double value = 0;
+    return order > std::numeric_limits<double>::max_exponent10 + 1
+        || (order == std::numeric_limits<double>::max_exponent10 + 1
+            && std::from_chars(json.data() + start, json.data() + at, value).ec
+                == std::errc::result_out_of_range);
+}
+
+// Whether the text holds a number, outside its strings, that no double can hold. JSON.stringify
+// never writes one (it writes null for what a double cannot hold), and the parser's exact
+// reading of one gives a wrong value, a negative one among them, where it should refuse it.
+bool holdsNumberBeyondDouble(std::string_view json)
+{
+    bool inString = false;
+    std::string_view::size_type at = 0;
+    while (at < json.size()) {
+        if (inString && (at = json.find_first_of("\"\\", at)) == json.npos)
+            break;
+        char const c = json[at];
+        if (!inString && (c == '-' || (c >= '0' && c <= '9'))) {
+            if (numberBeyondDouble(json, at))
+                return true;
+            continue;
+        }
+        if (inString && c == '\\')
+            ++at;
+        else if (c == '"')
+            inString = !inString;
+        ++at;
+    }
+    return false;
+}
+
 } // namespace
 
 std::string mendLoneSurrogates(std::string_view json)
@@ -97,7 +169,7 @@ std::string mendLoneSurrogates(std::string_view json)
 
 std::optional<std::string> readableJson(std::string_view json)
 {
-    if (json.find('\0') != std::string_view::npos || !fitsRapidJson(json))
+    if (json.find('\0') != std::string_view::npos || !fitsRapidJson(json) || holdsNumberBeyondDouble(json))
         return std::nullopt;
     return mendLoneSurrogates(json);
 }

@@ -30,8 +30,9 @@ inline constexpr unsigned jsonParseFlags = rapidjson::kParseValidateEncodingFlag
 std::string mendLoneSurrogates(std::string_view json);
 
 // The text as Brindle reads it: none when it holds a NUL byte, which is never valid JSON but
-// which the parser takes for the end of the text, accepting whatever came before; otherwise
-// the text with its lone surrogates mended.
+// which the parser takes for the end of the text, accepting whatever came before, or a number
+// beyond the largest double, which the parser reads as some other value; otherwise the text
+// with its lone surrogates mended.
 std::optional<std::string> readableJson(std::string_view json);
 
 // One parsed JSON text. Its strings point into the copy of the text it keeps, and both stay

@@ -1,9 +1,11 @@
 #include "bridge/intake.h"
 #include "schedule/alarm_json.h"
 #include "schedule/fired_store.h"
+#include "text/json.h"
 #include "text/unicode.h"
 
 #include <gtest/gtest.h>
+#include <limits>
 
 namespace brindle {
 
@@ -31,6 +33,14 @@ TEST(JsonText, EveryTextIsReadAlikeAndWhatIsWrittenReadsAgain)
     auto rewritten = writeFiredDefaults(R"({"other":"\udc00","fired":["\udc00"]})", { "k1.0" });
     EXPECT_EQ(readFiredDefaults(rewritten), std::vector<std::string> { "k1.0" });
     EXPECT_NE(rewritten.find("\"other\":\""s + replacement), std::string::npos) << rewritten;
+
+    // A number beyond the largest double is refused with its text; the largest are read as they are.
+    for (char const* number : { "5922337203623372036e300", "0.9e309", "-1.797693134862316e308" })
+        EXPECT_FALSE(readableJson("[1,"s + number + "]")) << number;
+    JsonDocument extremes;
+    ASSERT_TRUE(extremes.parse(R"([1.7976931348623158e308, -1e308, 1e-400, "9e999"])"));
+    EXPECT_EQ(extremes.root()[0].GetDouble(), std::numeric_limits<double>::max());
+    EXPECT_EQ(extremes.root()[1].GetDouble(), -1e308);
 
     EXPECT_FALSE(readRequest({ true, "https", "h",
                                  R"({"id":1,"method":"stop"})"
