@@ -76,9 +76,10 @@ def timers(bus):
 
 
 def armed(bus):
-    # The timers once each is armed: one loaded but not yet started shows an elapse of 0.
+    # The timers once each is armed: one loaded but not yet started shows an elapse of 0, or none
+    # and systemd's defaults while its properties are still being set.
     found = timers(bus)
-    return found if all(all(t[3]) for t in found) else []
+    return found if all(t[3] and all(t[3]) for t in found) else []
 
 
 def probe(address, line):
